@@ -1,0 +1,36 @@
+// Writing a file so that it appears only when complete: the data goes to a temporary file
+// beside the target, which replaces the target by rename on commit. Until then an existing
+// file of that name is untouched; a writer destroyed without commit removes its temporary.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+namespace morph {
+
+class AtomicFile {
+  public:
+    // Creates the temporary file (exclusively, unique name) in the target's folder.
+    // Throws MorphError naming the file when it cannot be created.
+    explicit AtomicFile(std::string targetPath);
+    ~AtomicFile(); // removes the temporary unless committed
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    // Throws MorphError naming the file on a short write (full disk, quota, ...).
+    void write(const void* data, std::size_t size);
+    // Flushes, closes and renames over the target. Throws MorphError on failure.
+    void commit();
+
+    const std::string& targetPath() const { return target_; }
+    const std::string& temporaryPath() const { return temporary_; }
+
+  private:
+    std::string target_;
+    std::string temporary_;
+    std::FILE* file_ = nullptr;
+    bool committed_ = false;
+};
+
+} // namespace morph

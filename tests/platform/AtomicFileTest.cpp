@@ -1,0 +1,148 @@
+#include "platform/AtomicFile.h"
+#include "platform/MorphError.h"
+#include "platform/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace morph {
+namespace {
+
+using test::ReadAll;
+using test::TempDir;
+using test::WriteAll;
+
+void Write(AtomicFile& file, const std::string& text) {
+    file.write(text.data(), text.size());
+}
+
+TEST(AtomicFile, TargetAppearsOnlyOnCommit) {
+    TempDir dir;
+    const std::string target = dir.file("out.bin");
+    {
+        AtomicFile file(target);
+        const std::filesystem::path temporary(file.temporaryPath());
+        EXPECT_EQ(temporary.parent_path(), std::filesystem::path(target).parent_path());
+        EXPECT_EQ(temporary.filename().string().rfind(".out.bin.tmp", 0), 0u);
+        Write(file, "abc");
+        Write(file, "");
+        Write(file, "def");
+        EXPECT_FALSE(std::filesystem::exists(target));
+        file.commit();
+    }
+    EXPECT_EQ(ReadAll(target), "abcdef");
+    EXPECT_EQ(dir.entries(), std::set<std::string>{"out.bin"});
+}
+
+TEST(AtomicFile, UncommittedWriterLeavesExistingFileAndNoTemporary) {
+    TempDir dir;
+    const std::string target = dir.file("keep.txt");
+    WriteAll(target, "old");
+    {
+        AtomicFile file(target);
+        Write(file, "new contents");
+    }
+    EXPECT_EQ(ReadAll(target), "old");
+    EXPECT_EQ(dir.entries(), std::set<std::string>{"keep.txt"});
+}
+
+TEST(AtomicFile, ReplacementKeepsThePermissionsOfTheFileItReplaces) {
+    TempDir dir;
+    const std::string target = dir.file("mode.txt");
+    WriteAll(target, "old");
+    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+    AtomicFile file(target);
+    Write(file, "new");
+    file.commit();
+    struct stat info {};
+    ASSERT_EQ(::stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(ReadAll(target), "new");
+}
+
+TEST(AtomicFile, MissingFolderIsReportedWithThePath) {
+    TempDir dir;
+    const std::string target = dir.file("missing/out.bin");
+    try {
+        AtomicFile file(target);
+        FAIL() << "created a file in a missing folder";
+    } catch (const MorphError& e) {
+        EXPECT_EQ(e.message(), "Cannot create file '" + target + "': No such file or directory");
+    }
+}
+
+TEST(AtomicFile, CommitOverAFolderFailsAndLeavesNoTemporary) {
+    TempDir dir;
+    const std::string target = dir.file("folder");
+    std::filesystem::create_directory(target);
+    {
+        AtomicFile file(target);
+        Write(file, "data");
+        try {
+            file.commit();
+            FAIL() << "committed over a folder";
+        } catch (const MorphError& e) {
+            EXPECT_EQ(e.message(), "Cannot write file '" + target + "': it is a folder");
+        }
+        EXPECT_THROW(file.commit(), MorphError);
+    }
+    EXPECT_EQ(dir.entries(), std::set<std::string>{"folder"});
+    EXPECT_TRUE(std::filesystem::is_empty(target));
+}
+
+// A file size limit makes the disk look full to this process: the short write must be
+// reported, and a writer that failed once must never commit what it has.
+TEST(AtomicFile, ShortWriteIsReportedAndNeverCommitted) {
+    TempDir dir;
+    const std::string target = dir.file("big.bin");
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+
+    std::string message;
+    {
+        AtomicFile file(target);
+        const std::vector<char> data(1 << 16, 'x');
+        try {
+            file.write(data.data(), data.size());
+            file.commit();
+        } catch (const MorphError& e) {
+            message = e.message();
+        }
+        EXPECT_THROW(file.commit(), MorphError);
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(message, "Cannot write file '" + target + "': File too large");
+    EXPECT_TRUE(dir.entries().empty());
+}
+
+TEST(AtomicFile, WritersOfTheSameTargetUseDistinctTemporaries) {
+    TempDir dir;
+    const std::string target = dir.file("same.txt");
+    AtomicFile first(target);
+    AtomicFile second(target);
+    EXPECT_NE(first.temporaryPath(), second.temporaryPath());
+    Write(first, "first");
+    Write(second, "second");
+    first.commit();
+    second.commit();
+    EXPECT_EQ(ReadAll(target), "second");
+    EXPECT_EQ(dir.entries(), std::set<std::string>{"same.txt"});
+}
+
+} // namespace
+} // namespace morph
