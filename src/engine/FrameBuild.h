@@ -1,0 +1,46 @@
+// A whole morph without windows: the line sets of every frame, then the warp of every frame.
+#pragma once
+
+#include "engine/Interpolation.h"
+#include "engine/Warp.h"
+
+#include <functional>
+#include <vector>
+
+namespace morph {
+
+struct MorphSettings {
+    int frames = 2;
+    WarpConstants constants;
+    InterpolationMode mode = InterpolationMode::EndPoints;
+    int refreshStep = 20;
+    int threads = 0;
+    bool keepWarped = false; // also keep the warped Source and Target of every frame
+};
+
+struct MorphSequence {
+    FrameLineSets lines;
+    std::vector<Bitmap> blends; // what the main window calls MorphFrames
+    std::vector<Bitmap> warpedSource;
+    std::vector<Bitmap> warpedTarget;
+};
+
+// Messages of the common build checks.
+inline constexpr const char* kDifferentLineCounts = " Different Number of Lines!";
+inline constexpr const char* kNoLines = " Draw at Least ONE Line! ";
+inline constexpr const char* kDifferentSizes = " The Images Must Have the same Height and Width!";
+
+// Checks the line counts, the picture sizes, the frame count and the refresh step, in the
+// order the build commands do, and throws MorphError with the message of the first failure.
+void CheckMorphInputs(const Bitmap& source, const Bitmap& target, int sourceCount, int targetCount,
+                      const MorphSettings& settings);
+
+// Progress of a whole build: frame index and column of the progress point. Return true to
+// cancel; the frames not built are then left as they were made (white).
+using BuildProgress = std::function<bool(int frame, int column)>;
+
+MorphSequence BuildMorph(const Bitmap& source, const Bitmap& target, const LineSet& sourceLines,
+                         int sourceCount, const LineSet& targetLines, int targetCount,
+                         const MorphSettings& settings, const BuildProgress& progress = {});
+
+} // namespace morph

@@ -1,0 +1,32 @@
+// In-between line sets of a frame sequence.
+#pragma once
+
+#include "engine/ControlLine.h"
+
+namespace morph {
+
+enum class InterpolationMode {
+    EndPoints = 0,    // both end points move linearly
+    MiddlePoints = 1, // midpoint moves linearly, length and angle are interpolated
+};
+
+// Rounds to the nearest integer, ties to even, as every coordinate, size and colour byte.
+double RoundHalfEven(double value);
+
+// 1 / (frames - 1); a single frame is a division by zero.
+double FrameStep(int frames);
+
+// Interpolates the first n lines of the two sets at frame parameter t (not clamped).
+LineSet InterpolateLineSet(const LineSet& source, const LineSet& target, double t, int n,
+                           InterpolationMode mode);
+
+// Pulls the first n lines into a width x height picture: negatives become 0, x past the
+// right edge W - 1, y past the bottom edge H - 1.
+void ClampLineSet(LineSet& lines, int n, int width, int height);
+
+// Element 0 copies the Source set, element frames-1 the Target set; the frames between are
+// interpolated at the accumulated parameter t = s, s + s, ... and clamped to width x height.
+FrameLineSets BuildFrameLineSets(const LineSet& source, const LineSet& target, double step, int n,
+                                 InterpolationMode mode, int frames, int width, int height);
+
+} // namespace morph

@@ -1,0 +1,385 @@
+#include "engine/Warp.h"
+#include "engine/FrameBuild.h"
+#include "engine/ScalarWarp.h"
+#include "platform/MorphError.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace morph {
+namespace {
+
+// Every pixel's colour encodes its position, so a read position can be seen in the output.
+Bitmap Coordinates(int w, int h, std::uint8_t blue = 0) {
+    Bitmap b(w, h);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            b.setPixel(x, y, RGB(std::uint8_t(x), std::uint8_t(y), blue));
+        }
+    }
+    return b;
+}
+
+struct Frame {
+    Bitmap blend, warpedSource, warpedTarget;
+};
+
+std::string ErrorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const MorphError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+TEST(Warp, OneLinePairMovesThePixelWithTheLine) {
+    const Bitmap src = Coordinates(40, 40, 1);
+    const Bitmap tgt = Coordinates(40, 40, 2);
+    LineSet frame{}, source{}, target{};
+    frame[0] = {10, 10, 20, 10};
+    source[0] = {10, 10, 10, 20};
+    target[0] = frame[0];
+    for (WarpConstants k :
+         {WarpConstants{2, 1, 0}, WarpConstants{1, 2, 0.5}, WarpConstants{7, 0.5, 1}}) {
+        Frame out;
+        WarpFrame(src, tgt, out.blend, out.warpedSource, out.warpedTarget, source, target, frame, 0,
+                  0.5, k, {});
+        EXPECT_EQ(out.warpedSource.pixel(15, 12), src.pixel(8, 15));
+        EXPECT_EQ(out.warpedTarget.pixel(15, 12), tgt.pixel(15, 12));
+    }
+}
+
+TEST(Warp, TwoLinePairsAverageTheirPointsByWeight) {
+    const Bitmap src = Coordinates(40, 40, 1);
+    LineSet frame{}, source{}, target{};
+    frame[0] = {10, 10, 20, 10};
+    source[0] = {10, 10, 10, 20};
+    frame[1] = {10, 30, 20, 30};
+    source[1] = {12, 30, 22, 30};
+    target = frame;
+    Frame out;
+    WarpFrame(src, src, out.blend, out.warpedSource, out.warpedTarget, source, target, frame, 1,
+              0.5, {1, 1, 0}, {});
+    EXPECT_EQ(out.warpedSource.pixel(15, 12), src.pixel(9, 15));
+    EXPECT_EQ(out.warpedTarget.pixel(15, 12), src.pixel(15, 12));
+}
+
+TEST(Warp, PowerFollowsItsRules) {
+    EXPECT_EQ(Power(0, 0), 1);
+    EXPECT_EQ(Power(-3, 0), 1);
+    EXPECT_EQ(Power(0, 0.5), 0);
+    EXPECT_EQ(Power(100, 0) / (3 + 2.0), 0.2);
+    EXPECT_DOUBLE_EQ(Power(Power(100, 0.5) / (3 + 2.0), 1), 2.0);
+    EXPECT_EQ(Power(Power(100, 0) / (3 + 2.0), 2), 0.2 * 0.2);
+    EXPECT_EQ(Power(2, -2), 0.25);
+    EXPECT_EQ(Power(-2, 3), -8);
+    EXPECT_EQ(ErrorOf([] { Power(-8, 1.5); }), "Invalid floating point operation");
+    EXPECT_EQ(ErrorOf([] { Power(0, -1); }), "Floating point division by zero");
+    EXPECT_EQ(ErrorOf([] { Power(0, -0.5); }), "Floating point division by zero");
+    EXPECT_EQ(ErrorOf([] { Power(1e200, 2); }), "Floating point overflow");
+    EXPECT_EQ(ErrorOf([] { Power(10, 400.5); }), "Floating point overflow");
+    EXPECT_EQ(Power(10, -400.5), 0) << "underflow is not a fault";
+}
+
+TEST(Warp, BlendRoundsEachByteHalfToEven) {
+    LineSet lines{};
+    lines[0] = {0, 0, 3, 0};
+    Bitmap red(4, 4, 0x000000FF), blue(4, 4, 0x00FF0000);
+    Frame out;
+    WarpFrame(red, blue, out.blend, out.warpedSource, out.warpedTarget, lines, lines, lines, 0, 0.5,
+              {}, {});
+    EXPECT_EQ(out.blend.pixel(2, 2), 0x00800080u);
+    Bitmap one(4, 4, 0x00000001), zero(4, 4, 0x00000000);
+    WarpFrame(one, zero, out.blend, out.warpedSource, out.warpedTarget, lines, lines, lines, 0, 0.5,
+              {}, {});
+    EXPECT_EQ(out.blend.pixel(1, 1), 0u);
+    EXPECT_EQ(out.warpedSource.pixel(1, 1), 1u);
+}
+
+TEST(Warp, PointsOutsideThePictureAreClampedToItsEdges) {
+    const Bitmap src = Coordinates(30, 30);
+    LineSet frame{}, source{};
+    frame[0] = {5, 5, 5, 25};
+    source[0] = {-2, 5, -2, 25}; // everything moves 7 to the left
+    Frame out;
+    WarpFrame(src, src, out.blend, out.warpedSource, out.warpedTarget, source, frame, frame, 0, 0,
+              {}, {});
+    EXPECT_EQ(out.warpedSource.pixel(5, 5), src.pixel(0, 5));
+    EXPECT_EQ(out.warpedSource.pixel(20, 9), src.pixel(13, 9));
+    source[0] = {12, 5, 12, 25}; // 7 to the right
+    WarpFrame(src, src, out.blend, out.warpedSource, out.warpedTarget, source, frame, frame, 0, 0,
+              {}, {});
+    EXPECT_EQ(out.warpedSource.pixel(26, 5), src.pixel(29, 5));
+}
+
+TEST(Warp, ProgressComesAfterTheFirstPixelOfEveryRthColumn) {
+    const Bitmap src = Coordinates(164, 3);
+    LineSet lines{};
+    lines[0] = {0, 0, 10, 1};
+    Frame out;
+    std::vector<int> columns;
+    WarpControl control;
+    control.refreshStep = 20;
+    control.progress = [&](int x) {
+        columns.push_back(x);
+        EXPECT_EQ(out.blend.pixel(x, 0), src.pixel(x, 0)) << "written before the progress point";
+        EXPECT_EQ(out.blend.pixel(x, 1), kWhite) << "rest of the column comes after it";
+        return false;
+    };
+    out.blend = Bitmap(164, 3);
+    WarpFrame(src, src, out.blend, out.warpedSource, out.warpedTarget, lines, lines, lines, 0, 0,
+              {}, control);
+    EXPECT_EQ(columns, (std::vector<int>{0, 20, 40, 60, 80, 100, 120, 140, 160}));
+    EXPECT_EQ(out.blend, src);
+
+    columns.clear();
+    out.blend = Bitmap(164, 3);
+    control.refreshStep = 1;
+    WarpFrame(src, src, out.blend, out.warpedSource, out.warpedTarget, lines, lines, lines, 0, 0,
+              {}, control);
+    EXPECT_EQ(columns.size(), 164u);
+}
+
+TEST(Warp, CancelStopsRightAfterTheProgressPoint) {
+    const Bitmap src = Coordinates(50, 6);
+    LineSet lines{};
+    lines[0] = {0, 0, 10, 1};
+    Frame out{Bitmap(50, 6), Bitmap(50, 6), Bitmap(50, 6)};
+    WarpControl control;
+    control.refreshStep = 20;
+    control.progress = [](int x) { return x == 20; };
+    EXPECT_EQ(WarpFrame(src, src, out.blend, out.warpedSource, out.warpedTarget, lines, lines,
+                        lines, 0, 0, {}, control),
+              WarpOutcome::Cancelled);
+    for (int x = 0; x < 50; ++x) {
+        for (int y = 0; y < 6; ++y) {
+            const bool done = x < 20 || (x == 20 && y == 0);
+            EXPECT_EQ(out.blend.pixel(x, y), done ? src.pixel(x, y) : kWhite) << x << "," << y;
+        }
+    }
+}
+
+TEST(Warp, RefreshStepMayChangeAtAProgressPoint) {
+    const Bitmap src = Coordinates(30, 2);
+    LineSet lines{};
+    lines[0] = {0, 0, 10, 1};
+    Frame out;
+    std::vector<int> columns;
+    WarpControl control;
+    control.refreshStep = 10;
+    control.progress = [&](int x) {
+        columns.push_back(x);
+        return false;
+    };
+    control.readRefreshStep = [&] { return columns.size() == 1 ? 10 : 4; };
+    WarpFrame(src, src, out.blend, out.warpedSource, out.warpedTarget, lines, lines, lines, 0, 0,
+              {}, control);
+    EXPECT_EQ(columns, (std::vector<int>{0, 10, 12, 16, 20, 24, 28}));
+    control.readRefreshStep = [] { return 0; };
+    EXPECT_EQ(ErrorOf([&] {
+                  WarpFrame(src, src, out.blend, out.warpedSource, out.warpedTarget, lines, lines,
+                            lines, 0, 0, {}, control);
+              }),
+              "Division by zero");
+}
+
+TEST(Warp, FrameZeroReproducesTheSourceEvenWhenWrittenIntoIt) {
+    std::mt19937 rng(3);
+    std::uniform_int_distribution<int> pos(0, 63);
+    Bitmap src = Coordinates(64, 64, 9);
+    const Bitmap original = src;
+    const Bitmap tgt = Coordinates(64, 64, 200);
+    LineSet source{}, target{};
+    for (int i = 0; i < 6; ++i) {
+        source[i] = {pos(rng), pos(rng), pos(rng), pos(rng)};
+        target[i] = {pos(rng), pos(rng), pos(rng), pos(rng)};
+        if (source[i].x1 == source[i].x2 && source[i].y1 == source[i].y2) {
+            source[i].x2 = 63 - source[i].x1 == source[i].x1 ? 0 : 63 - source[i].x1;
+        }
+        if (target[i].x1 == target[i].x2 && target[i].y1 == target[i].y2) {
+            target[i].y2 = target[i].y1 == 0 ? 1 : 0;
+        }
+    }
+    Bitmap ws, wt;
+    WarpFrame(src, tgt, src, ws, wt, source, target, source, 5, 0, {2, 1, 0}, {});
+    EXPECT_EQ(src, original);
+    EXPECT_EQ(ws, original);
+}
+
+TEST(Warp, ZeroLengthLineFailsAtTheFirstPixelWritingNothing) {
+    const Bitmap src = Coordinates(20, 20);
+    LineSet good{}, bad{};
+    good[0] = {1, 1, 9, 9};
+    good[1] = {3, 3, 3, 12};
+    bad = good;
+    bad[1] = {4, 4, 4, 4};
+    for (int which = 0; which < 3; ++which) {
+        Frame out{Bitmap(20, 20), Bitmap(20, 20), Bitmap(20, 20)};
+        const LineSet& f = which == 0 ? bad : good;
+        const LineSet& s = which == 1 ? bad : good;
+        const LineSet& t = which == 2 ? bad : good;
+        EXPECT_EQ(ErrorOf([&] {
+                      WarpFrame(src, src, out.blend, out.warpedSource, out.warpedTarget, s, t, f, 1,
+                                0.5, {}, {});
+                  }),
+                  "Invalid floating point operation");
+        EXPECT_EQ(out.blend, Bitmap(20, 20));
+    }
+}
+
+TEST(Warp, FaultsStopAtTheirPixelInColumnOrder) {
+    const Bitmap src = Coordinates(12, 12);
+    LineSet lines{};
+    lines[0] = {0, 5, 11, 5}; // pixels of row 5 lie on the line: dist 0 with A = 0
+    for (int threads : {1, 2, 3}) {
+        Frame out{Bitmap(12, 12), Bitmap(12, 12), Bitmap(12, 12)};
+        WarpControl control;
+        control.threads = threads;
+        control.parallelSmallBlocks = true;
+        EXPECT_EQ(ErrorOf([&] {
+                      WarpFrame(src, src, out.blend, out.warpedSource, out.warpedTarget, lines,
+                                lines, lines, 0, 0, {0, 1, 0}, control);
+                  }),
+                  "Floating point division by zero");
+        for (int x = 0; x < 12; ++x) {
+            for (int y = 0; y < 12; ++y) {
+                const bool done = x == 0 && y < 5;
+                EXPECT_EQ(out.blend.pixel(x, y), done ? src.pixel(x, y) : kWhite);
+            }
+        }
+    }
+    // A negative distance term with a fractional B is an invalid operation.
+    Frame out;
+    EXPECT_EQ(ErrorOf([&] {
+                  WarpFrame(src, src, out.blend, out.warpedSource, out.warpedTarget, lines, lines,
+                            lines, 0, 0, {-3.5, 0.5, 0}, {});
+              }),
+              "Invalid floating point operation");
+    EXPECT_EQ(ErrorOf([&] {
+                  WarpFrame(src, src, out.blend, out.warpedSource, out.warpedTarget, lines, lines,
+                            lines, 0, 0, {2, 1, 1000}, {});
+              }),
+              "Floating point overflow");
+}
+
+// Random small frames against the literal warp, faults included, with 1, 2 and 3 threads.
+TEST(Warp, MatchesTheLiteralWarpBitForBit) {
+    std::mt19937 rng(20261208);
+    const double as[] = {2, 1, 0, 0.5, -1, 10};
+    const double bs[] = {1, 2, 0.5, 1.5, 0, 3};
+    const double ps[] = {0, 0.5, 1, 0.25, 2};
+    int faults = 0;
+    for (int round = 0; round < 150; ++round) {
+        const int w = 1 + int(rng() % 24);
+        const int h = 1 + int(rng() % 24);
+        const Bitmap src = Coordinates(w, h, std::uint8_t(rng()));
+        const Bitmap tgt = Coordinates(w, h, std::uint8_t(rng()));
+        const int n = 1 + int(rng() % 6);
+        std::uniform_int_distribution<int> px(-3, w + 2), py(-3, h + 2);
+        LineSet s{}, t{}, f{};
+        for (int i = 0; i < n; ++i) {
+            for (LineSet* set : {&s, &t, &f}) {
+                (*set)[i] = {px(rng), py(rng), px(rng), py(rng)};
+                if (rng() % 12 != 0 && (*set)[i].x1 == (*set)[i].x2 &&
+                    (*set)[i].y1 == (*set)[i].y2) {
+                    (*set)[i].x2 += 1;
+                }
+            }
+        }
+        const WarpConstants k{as[rng() % 6], bs[rng() % 6], ps[rng() % 5]};
+        const double param = double(rng() % 1000) / 999;
+        const int step = 1 + int(rng() % unsigned(w));
+
+        Frame expected{Bitmap(w, h), Bitmap(w, h), Bitmap(w, h)};
+        std::vector<int> expectedColumns;
+        const std::string expectedError = ErrorOf([&] {
+            testing::LiteralWarp(src, tgt, expected.blend, expected.warpedSource,
+                                 expected.warpedTarget, s, t, f, n - 1, param, k.a, k.b, k.p, step,
+                                 [&](int x) {
+                                     expectedColumns.push_back(x);
+                                     return false;
+                                 });
+        });
+        faults += !expectedError.empty();
+        for (int threads : {1, 2, 3}) {
+            Frame actual{Bitmap(w, h), Bitmap(w, h), Bitmap(w, h)};
+            std::vector<int> columns;
+            WarpControl control;
+            control.refreshStep = step;
+            control.threads = threads;
+            control.parallelSmallBlocks = true;
+            control.progress = [&](int x) {
+                columns.push_back(x);
+                return false;
+            };
+            const std::string error = ErrorOf([&] {
+                WarpFrame(src, tgt, actual.blend, actual.warpedSource, actual.warpedTarget, s, t, f,
+                          n - 1, param, k, control);
+            });
+            ASSERT_EQ(error, expectedError) << "round " << round << " threads " << threads;
+            ASSERT_EQ(actual.blend, expected.blend) << "round " << round;
+            ASSERT_EQ(actual.warpedSource, expected.warpedSource) << "round " << round;
+            ASSERT_EQ(actual.warpedTarget, expected.warpedTarget) << "round " << round;
+            ASSERT_EQ(columns, expectedColumns) << "round " << round;
+        }
+    }
+    EXPECT_GT(faults, 5) << "the random cases should also exercise faults";
+    EXPECT_LT(faults, 120) << "and mostly complete";
+}
+
+TEST(FrameBuild, ChecksComeInTheOrderOfTheBuildCommands) {
+    const Bitmap a(10, 10), b(10, 12);
+    LineSet lines{};
+    lines[0] = {1, 1, 5, 5};
+    MorphSettings settings;
+    auto build = [&](const Bitmap& t, int sc, int tc, MorphSettings st) {
+        return ErrorOf([&] { BuildMorph(a, t, lines, sc, lines, tc, st); });
+    };
+    EXPECT_EQ(build(a, 3, 2, settings), " Different Number of Lines!");
+    EXPECT_EQ(build(a, 0, 0, settings), " Draw at Least ONE Line! ");
+    EXPECT_EQ(build(b, 1, 1, settings), " The Images Must Have the same Height and Width!");
+    settings.frames = 1;
+    EXPECT_EQ(build(a, 1, 1, settings), "Floating point division by zero");
+    settings.frames = 0;
+    EXPECT_EQ(build(a, 1, 1, settings),
+              "A morph needs at least 2 frames; 0 frames cannot be built");
+    settings.frames = 3;
+    settings.refreshStep = 0;
+    EXPECT_EQ(build(a, 1, 1, settings), "Division by zero");
+    settings.refreshStep = -1;
+    EXPECT_NE(build(a, 1, 1, settings), "");
+}
+
+TEST(FrameBuild, RunsFromTheSourceToTheTarget) {
+    const Bitmap src = Coordinates(16, 16, 0);
+    const Bitmap tgt = Coordinates(16, 16, 255);
+    LineSet s{}, t{};
+    s[0] = {2, 2, 12, 3};
+    t[0] = {3, 1, 13, 5};
+    MorphSettings settings;
+    settings.frames = 5;
+    settings.keepWarped = true;
+    const MorphSequence seq = BuildMorph(src, tgt, s, 1, t, 1, settings);
+    ASSERT_EQ(seq.blends.size(), 5u);
+    EXPECT_EQ(seq.blends.front(), src);
+    EXPECT_EQ(seq.blends.back(), tgt);
+    EXPECT_EQ(seq.warpedSource.front(), src);
+    EXPECT_EQ(seq.warpedTarget.back(), tgt);
+    // Frame 2 equals a direct warp at t = s + s with the interpolated lines.
+    Frame direct;
+    const double step = 1.0 / 4;
+    WarpFrame(src, tgt, direct.blend, direct.warpedSource, direct.warpedTarget, s, t, seq.lines[2],
+              0, step + step, {}, {});
+    EXPECT_EQ(seq.blends[2], direct.blend);
+
+    settings.frames = 2;
+    const MorphSequence two = BuildMorph(src, tgt, s, 1, t, 1, settings);
+    EXPECT_EQ(two.blends, (std::vector<Bitmap>{src, tgt}));
+}
+
+} // namespace
+} // namespace morph
