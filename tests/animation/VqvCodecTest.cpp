@@ -1,0 +1,172 @@
+#include "animation/VqvCodec.h"
+#include "platform/MorphError.h"
+#include "platform/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace morph {
+namespace {
+
+using test::ReadAll;
+using test::TempDir;
+using test::WriteAll;
+using namespace std::string_literals;
+
+constexpr Colour kRed = RGB(255, 0, 0);
+constexpr Colour kGreen = RGB(0, 255, 0);
+constexpr Colour kBlue = RGB(0, 0, 255);
+
+std::string Int32(std::int32_t value) {
+    const auto u = static_cast<std::uint32_t>(value);
+    return {char(u & 0xFF), char((u >> 8) & 0xFF), char((u >> 16) & 0xFF), char(u >> 24)};
+}
+
+std::string Header(std::int32_t frames, std::int32_t height, std::int32_t width) {
+    return Int32(frames) + Int32(height) + Int32(width);
+}
+
+Bitmap Row(std::vector<Colour> colours) {
+    Bitmap b(int(colours.size()), 1);
+    for (int x = 0; x < b.width(); ++x) {
+        b.setPixel(x, 0, colours[std::size_t(x)]);
+    }
+    return b;
+}
+
+// The message of the refusal, or "accepted" when the reader took the file.
+template <typename Reader> std::string Refusal(Reader read, const std::string& path) {
+    try {
+        read(path);
+    } catch (const MorphError& e) {
+        return e.message();
+    }
+    return "accepted";
+}
+
+TEST(VqvCodec, WorkedExampleByteForByte) {
+    TempDir dir;
+    const std::string path = dir.file("clip.vQv");
+    const std::vector<Bitmap> frames{Row({kRed, kGreen}), Row({kBlue, kWhite})};
+    WriteVqv(path, frames);
+    const std::string expected = "\x02\0\0\0\x01\0\0\0\x02\0\0\0"
+                                 "\xFF\0\0\0\0\xFF\0\0\0\0\xFF\0\xFF\xFF\xFF\0"s;
+    EXPECT_EQ(ReadAll(path), expected);
+    EXPECT_EQ(ReadVqv(path), frames);
+    const VqvHeader header = ReadVqvHeader(path);
+    EXPECT_EQ(header.frames, 2);
+    EXPECT_EQ(header.height, 1);
+    EXPECT_EQ(header.width, 2);
+    EXPECT_EQ(dir.entries(), std::set<std::string>{"clip.vQv"});
+}
+
+TEST(VqvCodec, RoundTripOfNonSquareFrames) {
+    TempDir dir;
+    const std::string path = dir.file("round.vQv");
+    std::vector<Bitmap> frames;
+    for (int f = 0; f < 3; ++f) {
+        Bitmap frame(5, 3);
+        for (int y = 0; y < 3; ++y) {
+            for (int x = 0; x < 5; ++x) {
+                frame.setPixel(
+                    x, y,
+                    RGB(std::uint8_t(40 * x), std::uint8_t(60 * y + 1), std::uint8_t(70 * f + 2)));
+            }
+        }
+        frames.push_back(frame);
+    }
+    WriteVqv(path, frames);
+    EXPECT_EQ(ReadAll(path).size(), 12u + 4u * 3u * 5u * 3u);
+    EXPECT_EQ(ReadVqv(path), frames);
+
+    WriteVqv(path, {Bitmap(1, 1, kBlue)});
+    EXPECT_EQ(ReadAll(path).size(), 16u);
+}
+
+TEST(VqvCodec, ByteThreeIsWrittenAsZeroAndIgnoredOnReading) {
+    TempDir dir;
+    const std::string path = dir.file("alpha.vQv");
+    WriteVqv(path, {Bitmap(1, 1, 0xAB123456u)});
+    EXPECT_EQ(ReadAll(path).substr(12), "\x56\x34\x12\0"s);
+
+    WriteAll(path, Header(1, 1, 2) + "\x01\x02\x03\xFF\xFF\xFF\xFF\x80"s);
+    EXPECT_EQ(ReadVqv(path), std::vector<Bitmap>{Row({RGB(1, 2, 3), kWhite})});
+}
+
+TEST(VqvCodec, ReadersRefuseHeadersTheFileDoesNotMatch) {
+    TempDir dir;
+    const std::string path = dir.file("bad.vQv");
+    const std::string maxInt = "2147483647";
+    const struct {
+        std::string bytes;
+        std::string problem;
+    } cases[] = {
+        {"", "it is 0 bytes long, shorter than the 12-byte header"},
+        {std::string(11, '\1'), "it is 11 bytes long, shorter than the 12-byte header"},
+        {Header(0, 1, 1) + Int32(0), "its header gives a frame count of 0"},
+        {Header(-1, 1, 1), "its header gives a frame count of -1"},
+        {Header(1, 0, 1), "its header gives a height of 0"},
+        {Header(1, -5, 1), "its header gives a height of -5"},
+        {Header(1, 1, INT32_MIN), "its header gives a width of -2147483648"},
+        {Header(2, 1, 2) + std::string(8, '\0'),
+         "it is 20 bytes long but its header (2 frames of 2 x 1 pixels) needs 28 bytes"},
+        {Header(2, 1, 2) + std::string(17, '\0'),
+         "it is 29 bytes long but its header (2 frames of 2 x 1 pixels) needs 28 bytes"},
+        // Exactly at the cap the header is fine and only the length is wrong.
+        {Header(1, 16384, 16384),
+         "it is 12 bytes long but its header (1 frame of 16384 x 16384 pixels) needs "
+         "1073741836 bytes"},
+        {Header(1, 16384, 16385), "its header (1 frame of 16385 x 16384 pixels) needs more "
+                                  "than the largest accepted pixel data of 1073741824 bytes"},
+        // 4 * 65536^3 wraps to 0 in 32 bits; 4 * (2^31 - 1)^3 overflows 64 bits.
+        {Header(65536, 65536, 65536), "its header (65536 frames of 65536 x 65536 pixels)"},
+        {Header(INT32_MAX, INT32_MAX, INT32_MAX),
+         "its header (" + maxInt + " frames of " + maxInt + " x " + maxInt + " pixels)"},
+    };
+    for (const auto& c : cases) {
+        WriteAll(path, c.bytes);
+        const std::string expected = "'" + path + "' is not a valid vQv file: " + c.problem;
+        EXPECT_EQ(Refusal(ReadVqvHeader, path).substr(0, expected.size()), expected);
+        EXPECT_EQ(Refusal(ReadVqv, path).substr(0, expected.size()), expected);
+    }
+
+    const std::string missing = dir.file("missing.vQv");
+    EXPECT_EQ(Refusal(ReadVqv, missing),
+              "Cannot open file '" + missing + "': No such file or directory");
+    std::filesystem::create_directory(dir.file("folder.vQv"));
+    EXPECT_EQ(Refusal(ReadVqvHeader, dir.file("folder.vQv")),
+              "Cannot open file '" + dir.file("folder.vQv") + "': it is a folder");
+}
+
+TEST(VqvCodec, FailedSaveKeepsTheOldFileAndLeavesNoTemporary) {
+    TempDir dir;
+    const std::string path = dir.file("keep.vQv");
+    WriteVqv(path, {Row({kRed, kGreen})});
+    const std::string before = ReadAll(path);
+
+    const auto refusal = [&](const std::vector<Bitmap>& frames) {
+        return Refusal([&](const std::string& p) { WriteVqv(p, frames); }, path);
+    };
+    const std::string prefix = "Cannot write file '" + path + "': ";
+    EXPECT_EQ(refusal({Row({kRed, kGreen}), Bitmap(2, 2)}),
+              prefix + "frame 1 is 2 x 2 pixels but frame 0 is 2 x 1 pixels");
+    EXPECT_EQ(refusal({}), prefix + "there are no frames to save");
+    EXPECT_EQ(refusal({Bitmap()}), prefix + "the frames are empty (0 x 0 pixels)");
+    EXPECT_EQ(ReadAll(path), before);
+    EXPECT_EQ(dir.entries(), std::set<std::string>{"keep.vQv"});
+}
+
+TEST(VqvCodec, SaveIntoAMissingFolderNamesThePath) {
+    TempDir dir;
+    const std::string path = dir.file("nowhere/clip.vQv");
+    EXPECT_EQ(Refusal([](const std::string& p) { WriteVqv(p, {Bitmap(1, 1)}); }, path),
+              "Cannot create file '" + path + "': No such file or directory");
+}
+
+} // namespace
+} // namespace morph
