@@ -1,0 +1,78 @@
+// Running morph-render: pictures and lines in, a rendered frame sequence out.
+#pragma once
+
+#include "cli/LinesFile.h"
+#include "cli/RenderOptions.h"
+#include "engine/FrameBuild.h"
+#include "platform/Bitmap.h"
+
+#include <filesystem>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace morph {
+
+// The refresh step of the warp's progress points; not an option of morph-render.
+inline constexpr int kRenderRefreshStep = 20;
+
+// The demo's frame count and its outputs, relative to the current folder.
+inline constexpr int kDemoFrames = 10;
+inline constexpr const char* kDemoVqv = "morph-demo.vQv";
+inline constexpr const char* kDemoPngDir = "morph-demo";
+
+// "frame_007.png": three digits at least, as many as the last index needs.
+std::string FramePngName(int index, int frameCount);
+
+// Writes every frame as a PNG into `dir`, created when missing, so that either all of them
+// appear or none: the frames go to temporary names first and are renamed together by
+// commit(). Until commit, destruction removes the temporaries and the folder if it made it.
+class PngFrameWriter {
+  public:
+    explicit PngFrameWriter(std::filesystem::path dir);
+    ~PngFrameWriter();
+    PngFrameWriter(const PngFrameWriter&) = delete;
+    PngFrameWriter& operator=(const PngFrameWriter&) = delete;
+
+    void prepare(const std::vector<Bitmap>& frames); // throws MorphError
+    void commit();                                   // throws MorphError
+
+  private:
+    void rollBack() noexcept;
+
+    std::filesystem::path dir_;
+    std::vector<std::filesystem::path> createdDirs_; // deepest first
+    std::vector<std::filesystem::path> temporaries_;
+    std::vector<std::filesystem::path> finals_;
+    std::size_t renamed_ = 0;
+    bool committed_ = false;
+};
+
+// Writes the frames to the .vQv file and/or the PNG folder (empty: not wanted); on failure
+// neither output is left behind.
+void WriteRenderOutputs(const std::vector<Bitmap>& frames, const std::string& vqvPath,
+                        const std::string& pngDir);
+
+struct RenderInputs {
+    Bitmap source;
+    Bitmap target;
+    LinePairs lines;
+};
+
+// Loads the two pictures and the lines file named by the options.
+RenderInputs LoadRenderInputs(const RenderOptions& options);
+
+// Checks the inputs and settings and builds the blended frames, the Source picture first and
+// the Target picture last.
+std::vector<Bitmap> RenderFrames(const RenderInputs& inputs, const RenderOptions& options,
+                                 const BuildProgress& progress = {});
+
+// The folder with the demo's pictures and lines: the build's samples folder, else a
+// "samples" folder beside the executable or in one of its parent folders.
+std::filesystem::path FindSamplesDir();
+
+// The whole program: parses args (without the program name), renders, writes, reports.
+// Returns the exit status: 0 on success, 1 on any error (its message goes to `err`).
+int RunMorphRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+} // namespace morph

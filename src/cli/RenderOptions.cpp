@@ -1,0 +1,167 @@
+#include "cli/RenderOptions.h"
+
+#include "platform/Convert.h"
+
+#include <optional>
+#include <set>
+#include <string_view>
+
+namespace morph {
+
+namespace {
+
+constexpr std::string_view kValueOptions[] = {"--source", "--target",  "--lines",  "--frames",
+                                              "--a",      "--b",       "--p",      "--mode",
+                                              "--vqv",    "--png-dir", "--threads"};
+
+bool TakesValue(std::string_view name) {
+    for (const std::string_view option : kValueOptions) {
+        if (option == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void RequireNonEmpty(const std::string& name, const std::string& value) {
+    if (value.empty()) {
+        throw UsageError("The option " + name + " needs a non-empty value");
+    }
+}
+
+} // namespace
+
+RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
+    RenderOptions options;
+    options.frames = StrToInt(kDefaultFrames);
+    options.constants.a = StrToFloat(kDefaultA);
+    options.constants.b = StrToFloat(kDefaultB);
+    options.constants.p = StrToFloat(kDefaultP);
+
+    if (args.empty()) {
+        throw UsageError("No options given");
+    }
+    std::set<std::string> seen;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::optional<std::string> value;
+        if (const std::size_t equals = name.find('=');
+            name.rfind("--", 0) == 0 && equals != std::string::npos) {
+            value = name.substr(equals + 1);
+            name.resize(equals);
+        }
+        if (name == "--help" || name == "-h" || name == "--demo") {
+            if (value) {
+                throw UsageError("The option " + name + " takes no value");
+            }
+        } else if (!TakesValue(name)) {
+            throw UsageError(name.rfind("-", 0) == 0 ? "Unknown option " + name
+                                                     : "Unexpected argument '" + name + "'");
+        } else if (!value) {
+            // A following option is never taken for a value; negative numbers start with
+            // a single dash and still work.
+            if (i + 1 == args.size() || args[i + 1].rfind("--", 0) == 0) {
+                throw UsageError("The option " + name + " needs a value");
+            }
+            value = args[++i];
+        }
+        if (!seen.insert(name == "-h" ? "--help" : name).second) {
+            throw UsageError("The option " + name + " is given more than once");
+        }
+
+        if (name == "--help" || name == "-h") {
+            options.help = true;
+        } else if (name == "--demo") {
+            options.demo = true;
+        } else if (name == "--source") {
+            RequireNonEmpty(name, *value);
+            options.sourcePath = *value;
+        } else if (name == "--target") {
+            RequireNonEmpty(name, *value);
+            options.targetPath = *value;
+        } else if (name == "--lines") {
+            RequireNonEmpty(name, *value);
+            options.linesPath = *value;
+        } else if (name == "--vqv") {
+            RequireNonEmpty(name, *value);
+            options.vqvPath = *value;
+        } else if (name == "--png-dir") {
+            RequireNonEmpty(name, *value);
+            options.pngDir = *value;
+        } else if (name == "--frames") {
+            options.frames = StrToInt(*value);
+        } else if (name == "--a") {
+            options.constants.a = StrToFloat(*value);
+        } else if (name == "--b") {
+            options.constants.b = StrToFloat(*value);
+        } else if (name == "--p") {
+            options.constants.p = StrToFloat(*value);
+        } else if (name == "--mode") {
+            if (*value == "endpoints") {
+                options.mode = InterpolationMode::EndPoints;
+            } else if (*value == "middle") {
+                options.mode = InterpolationMode::MiddlePoints;
+            } else {
+                throw UsageError("The mode must be endpoints or middle, not '" + *value + "'");
+            }
+        } else if (name == "--threads") {
+            options.threads = StrToInt(*value);
+            if (options.threads < 1) {
+                throw UsageError("The thread count must be at least 1, not '" + *value + "'");
+            }
+        }
+    }
+
+    if (options.help) {
+        return options;
+    }
+    if (options.demo) {
+        for (const std::string& name : seen) {
+            if (name != "--demo" && name != "--threads") {
+                throw UsageError("The option " + name + " cannot be used with --demo");
+            }
+        }
+        return options;
+    }
+    for (const char* required : {"--source", "--target", "--lines"}) {
+        if (!seen.contains(required)) {
+            throw UsageError(std::string("The option ") + required + " is required");
+        }
+    }
+    return options;
+}
+
+std::string RenderSynopsis() {
+    return "Usage:\n"
+           "  morph-render --source S --target T --lines L [--frames N] [--a A] [--b B]\n"
+           "               [--p P] [--mode endpoints|middle] [--vqv OUT.vQv] [--png-dir DIR]\n"
+           "               [--threads K]\n"
+           "  morph-render --demo [--threads K]\n"
+           "  morph-render --help\n";
+}
+
+std::string RenderUsage() {
+    return RenderSynopsis() + "\n" +
+           "Renders the morph of picture S into picture T along the line pairs of the lines\n"
+           "file L, N frames from S to T, and writes them as an animation file and/or PNG\n"
+           "frames (DIR/frame_000.png, ...).\n"
+           "\n"
+           "  --source S, --target T  pictures of the same size (BMP, PNG, JPEG, ...)\n"
+           "  --lines L               UTF-8 text, one line per control line:\n"
+           "                            S x1 y1 x2 y2   (a Source line)\n"
+           "                            T x1 y1 x2 y2   (a Target line)\n"
+           "                          the i-th S and the i-th T line form pair i; blank lines\n"
+           "                          and lines starting with # are ignored\n"
+           "  --frames N              frame count, the Source and Target included (2)\n"
+           "  --a A, --b B, --p P     weight constants: (length^P / (A + distance))^B (2, 1, 0)\n"
+           "  --mode M                line interpolation: endpoints (default) or middle\n"
+           "  --vqv OUT.vQv           write the frames as an animation file\n"
+           "  --png-dir DIR           write the frames as DIR/frame_000.png, ...\n"
+           "  --threads K             use at most K threads (default: every core)\n"
+           "  --demo                  render the bundled sample morph to morph-demo.vQv and\n"
+           "                          morph-demo/ in the current folder\n"
+           "\n"
+           "Exit status: 0 on success, 1 on any error (the message goes to stderr).\n";
+}
+
+} // namespace morph

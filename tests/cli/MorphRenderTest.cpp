@@ -1,0 +1,248 @@
+// morph-render end to end: the real executable on pictures and lines written by the tests.
+#include "animation/VqvCodec.h"
+#include "cli/Render.h"
+#include "engine/FrameBuild.h"
+#include "platform/QtImageIO.h"
+#include "platform/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+
+namespace morph {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+Bitmap Picture(int width, int height, int seed) {
+    Bitmap bitmap(width, height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            bitmap.setPixel(x, y,
+                            RGB(std::uint8_t(x * 9 + seed), std::uint8_t(y * 13 + 3 * seed),
+                                std::uint8_t((x ^ y) * 7 + seed * seed)));
+        }
+    }
+    return bitmap;
+}
+
+constexpr const char* kTwoPairs = "# two pairs\nS 2 2 20 3\nS 4 12 18 10\n"
+                                  "T 3 3 21 2\nT 5 11 17 13\n";
+
+class MorphRender : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        source_ = Picture(24, 16, 1);
+        target_ = Picture(24, 16, 50);
+        SavePng(source_, work_.file("source.png"));
+        SavePng(target_, work_.file("target.png"));
+        test::WriteAll(work_.file("pairs.lines"), kTwoPairs);
+        inputs_ = work_.entries();
+    }
+
+    // Runs morph-render in the work folder; "SRC TGT LINES" stand for the usual options.
+    RunResult Run(const std::string& args) {
+        std::string expanded = args;
+        const std::string shorthand = "SRC TGT LINES";
+        if (const auto at = expanded.find(shorthand); at != std::string::npos) {
+            expanded.replace(at, shorthand.size(),
+                             "--source source.png --target target.png --lines pairs.lines");
+        }
+        const std::string command = "cd '" + work_.file("") + "' && '" MORPH_RENDER_EXE "' " +
+                                    expanded + " >'" + logs_.file("out") + "' 2>'" +
+                                    logs_.file("err") + "' </dev/null";
+        const int raw = std::system(command.c_str());
+        RunResult result;
+        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        result.out = test::ReadAll(logs_.file("out"));
+        result.err = test::ReadAll(logs_.file("err"));
+        return result;
+    }
+
+    // An error run: exit status 1, exactly this message on stderr, and no new files.
+    void ExpectRefused(const std::string& args, const std::string& message) {
+        SCOPED_TRACE(args);
+        const RunResult result = Run(args + " --vqv out.vQv --png-dir frames");
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, message + "\n");
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(work_.entries(), inputs_);
+    }
+
+    test::TempDir work_;
+    test::TempDir logs_;
+    Bitmap source_;
+    Bitmap target_;
+    std::set<std::string> inputs_;
+};
+
+TEST_F(MorphRender, WritesTheFramesTheEngineBuildsFromTheSourceToTheTarget) {
+    const RunResult result = Run("SRC TGT LINES --frames 4 --a 1.5 --b 2 --p 0.5 --mode middle "
+                                 "--threads 1 --vqv out.vQv");
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, ""); // no progress bar when stderr is not a terminal
+    EXPECT_EQ(fs::file_size(work_.file("out.vQv")), 12u + 4u * 4u * 16u * 24u);
+
+    const std::vector<Bitmap> frames = ReadVqv(work_.file("out.vQv"));
+    ASSERT_EQ(frames.size(), 4u);
+    EXPECT_EQ(frames.front(), source_);
+    EXPECT_EQ(frames.back(), target_);
+    EXPECT_NE(frames[1], source_);
+    EXPECT_NE(frames[1], frames[2]);
+
+    // Every option reaches the engine: the same build in this process gives the same frames.
+    const LinePairs lines = ParseLines(kTwoPairs, "pairs.lines");
+    MorphSettings settings;
+    settings.frames = 4;
+    settings.constants = {1.5, 2.0, 0.5};
+    settings.mode = InterpolationMode::MiddlePoints;
+    const MorphSequence expected = BuildMorph(source_, target_, lines.source, lines.sourceCount,
+                                              lines.target, lines.targetCount, settings);
+    EXPECT_EQ(frames, expected.blends);
+}
+
+TEST_F(MorphRender, DefaultsGiveTwoFramesAndTheThreadCountDoesNotMatter) {
+    ASSERT_EQ(Run("SRC TGT LINES --vqv two.vQv").status, 0);
+    EXPECT_EQ(ReadVqv(work_.file("two.vQv")), (std::vector<Bitmap>{source_, target_}));
+
+    ASSERT_EQ(Run("SRC TGT LINES --frames 5 --vqv one.vQv --threads 1").status, 0);
+    ASSERT_EQ(Run("SRC TGT LINES --frames 5 --vqv all.vQv").status, 0);
+    EXPECT_EQ(test::ReadAll(work_.file("one.vQv")), test::ReadAll(work_.file("all.vQv")));
+
+    // A run without outputs only renders.
+    const RunResult bare = Run("SRC TGT LINES");
+    EXPECT_EQ(bare.status, 0) << bare.err;
+}
+
+TEST_F(MorphRender, PngFramesLoadBackIdenticalInAFolderItCreates) {
+    const RunResult result = Run("SRC TGT LINES --frames 3 --vqv out.vQv --png-dir new/frames");
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::vector<Bitmap> frames = ReadVqv(work_.file("out.vQv"));
+    ASSERT_EQ(frames.size(), 3u);
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(work_.file("new/frames"))) {
+        names.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(names, (std::set<std::string>{"frame_000.png", "frame_001.png", "frame_002.png"}));
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(LoadPicture(work_.file("new/frames/" + FramePngName(k, 3))),
+                  frames[std::size_t(k)])
+            << k;
+    }
+}
+
+TEST_F(MorphRender, BuildChecksStopWithTheirMessagesAndNoOutput) {
+    SavePng(Picture(23, 16, 9), work_.file("narrow.png"));
+    test::WriteAll(work_.file("three.lines"), std::string(kTwoPairs) + "S 1 1 5 5\n");
+    test::WriteAll(work_.file("none.lines"), "# nothing drawn yet\n");
+    test::WriteAll(work_.file("dot.lines"), "S 5 5 5 5\nT 5 5 5 5\n");
+    inputs_ = work_.entries();
+
+    ExpectRefused("--source source.png --target narrow.png --lines pairs.lines",
+                  " The Images Must Have the same Height and Width!");
+    ExpectRefused("--source source.png --target target.png --lines three.lines",
+                  " Different Number of Lines!");
+    ExpectRefused("--source source.png --target target.png --lines none.lines",
+                  " Draw at Least ONE Line! ");
+    ExpectRefused("SRC TGT LINES --frames 1", "Floating point division by zero.");
+    ExpectRefused("--source source.png --target target.png --lines dot.lines",
+                  "Invalid floating point operation.");
+    ExpectRefused("SRC TGT LINES --frames x2", "'x2' is not a valid integer value.");
+    ExpectRefused("SRC TGT LINES --b 1e999", "'1e999' is not a valid floating point value.");
+}
+
+TEST_F(MorphRender, UnreadableInputsNameTheFile) {
+    test::WriteAll(work_.file("junk.png"), "not a picture at all");
+    test::WriteAll(work_.file("bad.lines"), "S 1 2 3 4\n\nT 1 2 3\n");
+    inputs_ = work_.entries();
+
+    RunResult result =
+        Run("--source junk.png --target target.png --lines pairs.lines --vqv out.vQv");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err.rfind("Cannot read the picture 'junk.png': ", 0), 0u) << result.err;
+
+    result = Run("--source source.png --target target.png --lines bad.lines --vqv out.vQv");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err.rfind("Lines file 'bad.lines', line 3: ", 0), 0u) << result.err;
+
+    result = Run("--source source.png --target missing.png --lines pairs.lines --vqv out.vQv");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("'missing.png'"), std::string::npos) << result.err;
+    EXPECT_EQ(work_.entries(), inputs_);
+}
+
+TEST_F(MorphRender, AFailedPngFolderLeavesNoFramesAndNoAnimationFile) {
+    // frame_001.png is taken by a folder, so the last step, renaming the frames, fails.
+    fs::create_directories(work_.file("frames/frame_001.png/keep"));
+    const RunResult result = Run("SRC TGT LINES --frames 3 --vqv out.vQv --png-dir frames");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("frame_001.png"), std::string::npos) << result.err;
+    EXPECT_FALSE(fs::exists(work_.file("out.vQv")));
+    std::set<std::string> left;
+    for (const auto& entry : fs::directory_iterator(work_.file("frames"))) {
+        left.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(left, (std::set<std::string>{"frame_001.png"}));
+
+    // A folder name taken by a file.
+    test::WriteAll(work_.file("plain"), "x");
+    const RunResult file = Run("SRC TGT LINES --vqv out.vQv --png-dir plain");
+    EXPECT_EQ(file.status, 1);
+    EXPECT_EQ(file.err, "Cannot write the frames to 'plain': it is not a folder.\n");
+    EXPECT_FALSE(fs::exists(work_.file("out.vQv")));
+}
+
+TEST_F(MorphRender, CommandLineErrorsShowTheUsage) {
+    RunResult result = Run("SRC TGT LINES --frame 3");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err.rfind("Unknown option --frame.\nUsage:\n", 0), 0u) << result.err;
+
+    result = Run("");
+    EXPECT_EQ(result.status, 1);
+
+    result = Run("--help");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out.rfind("Usage:\n", 0), 0u);
+    EXPECT_EQ(result.err, "");
+}
+
+TEST_F(MorphRender, DemoRendersTheSamplesIntoTheCurrentFolder) {
+    const RunResult result = Run("--demo");
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find(work_.file("morph-demo.vQv")), std::string::npos) << result.out;
+
+    const std::vector<Bitmap> frames = ReadVqv(work_.file("morph-demo.vQv"));
+    ASSERT_EQ(frames.size(), std::size_t(kDemoFrames));
+    const fs::path samples = MORPH_SAMPLES_DIR;
+    EXPECT_EQ(frames.front(), LoadPicture((samples / "source.png").string()));
+    EXPECT_EQ(frames.back(), LoadPicture((samples / "target.png").string()));
+    for (int k = 0; k < kDemoFrames; ++k) {
+        EXPECT_EQ(LoadPicture(work_.file("morph-demo/" + FramePngName(k, kDemoFrames))),
+                  frames[std::size_t(k)])
+            << k;
+    }
+}
+
+TEST(FramePngName, HasThreeDigitsOrAsManyAsTheLastFrameNeeds) {
+    EXPECT_EQ(FramePngName(0, 2), "frame_000.png");
+    EXPECT_EQ(FramePngName(7, 10), "frame_007.png");
+    EXPECT_EQ(FramePngName(999, 1000), "frame_999.png");
+    EXPECT_EQ(FramePngName(5, 1001), "frame_0005.png");
+    EXPECT_EQ(FramePngName(1000, 1001), "frame_1000.png");
+    EXPECT_EQ(FramePngName(12345, 20000), "frame_12345.png");
+}
+
+} // namespace
+} // namespace morph

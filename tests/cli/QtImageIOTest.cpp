@@ -1,0 +1,180 @@
+#include "platform/QtImageIO.h"
+
+#include "platform/MorphError.h"
+#include "platform/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QColor>
+#include <QImage>
+
+#include <cstdint>
+#include <string>
+
+namespace morph {
+namespace {
+
+std::string LittleEndian(std::uint32_t value, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i) {
+        out += char((value >> (8 * i)) & 0xFF);
+    }
+    return out;
+}
+
+std::string BigEndian(std::uint32_t value) {
+    std::string out;
+    for (int i = 3; i >= 0; --i) {
+        out += char((value >> (8 * i)) & 0xFF);
+    }
+    return out;
+}
+
+std::uint32_t Crc32(const std::string& bytes) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (const char c : bytes) {
+        crc ^= std::uint8_t(c);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+    }
+    return ~crc;
+}
+
+// A 24-bit BMP, written by hand so that the colour order does not depend on Qt's writer:
+// rows bottom-up, each pixel blue, green, red, rows padded to 4 bytes.
+std::string Bmp24(const Bitmap& bitmap) {
+    const int stride = (bitmap.width() * 3 + 3) / 4 * 4;
+    const int dataSize = stride * bitmap.height();
+    std::string bmp = "BM" + LittleEndian(54 + dataSize, 4) + LittleEndian(0, 4) +
+                      LittleEndian(54, 4) + LittleEndian(40, 4) + LittleEndian(bitmap.width(), 4) +
+                      LittleEndian(bitmap.height(), 4) + LittleEndian(1, 2) + LittleEndian(24, 2) +
+                      LittleEndian(0, 4) + LittleEndian(dataSize, 4) + LittleEndian(2835, 4) +
+                      LittleEndian(2835, 4) + LittleEndian(0, 4) + LittleEndian(0, 4);
+    for (int y = bitmap.height() - 1; y >= 0; --y) {
+        std::string row;
+        for (int x = 0; x < bitmap.width(); ++x) {
+            const Colour c = bitmap.pixel(x, y);
+            row += char(BlueOf(c));
+            row += char(GreenOf(c));
+            row += char(RedOf(c));
+        }
+        row.resize(std::size_t(stride), '\0');
+        bmp += row;
+    }
+    return bmp;
+}
+
+Bitmap Pattern(int width, int height) {
+    Bitmap bitmap(width, height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            bitmap.setPixel(
+                x, y, RGB(std::uint8_t(x * 37 + y), std::uint8_t(y * 11), std::uint8_t(200 - x)));
+        }
+    }
+    bitmap.setPixel(0, 0, RGB(255, 0, 0));
+    return bitmap;
+}
+
+std::string LoadError(const std::string& path) {
+    try {
+        LoadPicture(path);
+    } catch (const MorphError& e) {
+        return e.message();
+    }
+    return "";
+}
+
+TEST(QtImageIO, ReadsBmpWithRedInTheLowByte) {
+    test::TempDir dir;
+    const Bitmap pattern = Pattern(5, 3); // 15-byte rows need padding
+    test::WriteAll(dir.file("p.bmp"), Bmp24(pattern));
+    const Bitmap loaded = LoadPicture(dir.file("p.bmp"));
+    EXPECT_EQ(loaded, pattern);
+    EXPECT_EQ(loaded.pixel(0, 0), 0x000000FFu);
+}
+
+TEST(QtImageIO, PngRoundTripAndQImageConversionsAreExact) {
+    test::TempDir dir;
+    const Bitmap pattern = Pattern(7, 4);
+    SavePng(pattern, dir.file("p.png"));
+    EXPECT_EQ(LoadPicture(dir.file("p.png")), pattern);
+    EXPECT_EQ(dir.entries(), (std::set<std::string>{"p.png"})); // no temporary left
+
+    const QImage image = ToQImage(pattern);
+    EXPECT_EQ(image.pixel(0, 0), qRgb(255, 0, 0));
+    EXPECT_EQ(FromQImage(image), pattern);
+    EXPECT_TRUE(ToQImage(Bitmap()).isNull());
+    EXPECT_TRUE(FromQImage(QImage()).empty());
+}
+
+TEST(QtImageIO, AlphaIsDroppedAndColourBytesKept) {
+    QImage image(2, 1, QImage::Format_ARGB32);
+    image.setPixel(0, 0, qRgba(10, 20, 30, 0));
+    image.setPixel(1, 0, qRgba(200, 100, 50, 128));
+    EXPECT_EQ(FromQImage(image).pixel(0, 0), RGB(10, 20, 30));
+    EXPECT_EQ(FromQImage(image).pixel(1, 0), RGB(200, 100, 50));
+
+    test::TempDir dir;
+    ASSERT_TRUE(image.save(QString::fromStdString(dir.file("a.png"))));
+    EXPECT_EQ(LoadPicture(dir.file("a.png")), FromQImage(image));
+
+    // Other pixel formats (indexed, 16 bits a channel) arrive as the same colours.
+    EXPECT_EQ(FromQImage(image.convertToFormat(QImage::Format_RGBA64)), FromQImage(image));
+}
+
+TEST(QtImageIO, ReadsJpeg) {
+    test::TempDir dir;
+    QImage image(16, 8, QImage::Format_RGB32);
+    image.fill(QColor(40, 120, 220));
+    ASSERT_TRUE(image.save(QString::fromStdString(dir.file("p.jpg")), "JPEG", 100));
+    const Bitmap loaded = LoadPicture(dir.file("p.jpg"));
+    ASSERT_EQ(loaded.width(), 16);
+    ASSERT_EQ(loaded.height(), 8);
+    EXPECT_NEAR(RedOf(loaded.pixel(3, 3)), 40, 3);
+    EXPECT_NEAR(BlueOf(loaded.pixel(3, 3)), 220, 3);
+}
+
+TEST(QtImageIO, UnreadablePicturesNameTheFileAndTheReason) {
+    test::TempDir dir;
+    test::WriteAll(dir.file("junk.png"), "this is not a picture");
+    const std::string junk = LoadError(dir.file("junk.png"));
+    EXPECT_EQ(junk.rfind("Cannot read the picture '" + dir.file("junk.png") + "': ", 0), 0u)
+        << junk;
+    EXPECT_GT(junk.size(), dir.file("junk.png").size() + 28) << "no reason given: " << junk;
+
+    const std::string missing = LoadError(dir.file("missing.bmp"));
+    EXPECT_NE(missing.find("'" + dir.file("missing.bmp") + "'"), std::string::npos) << missing;
+}
+
+TEST(QtImageIO, OversizedPicturesAreRefusedBeforeDecoding) {
+    // A PNG announcing 20000 x 20000 pixels, with an empty pixel data chunk behind it.
+    const auto chunk = [](const std::string& typeAndData) {
+        return BigEndian(std::uint32_t(typeAndData.size() - 4)) + typeAndData +
+               BigEndian(Crc32(typeAndData));
+    };
+    const std::string png =
+        "\x89PNG\r\n\x1a\n" +
+        chunk("IHDR" + BigEndian(20000) + BigEndian(20000) + "\x08\x02" + std::string(3, '\0')) +
+        chunk("IDAT") + chunk("IEND");
+    test::TempDir dir;
+    test::WriteAll(dir.file("huge.png"), png);
+    const std::string message = LoadError(dir.file("huge.png"));
+    EXPECT_NE(message.find("20000 x 20000 pixels is too large"), std::string::npos) << message;
+}
+
+TEST(QtImageIO, SaveFailureNamesTheFile) {
+    test::TempDir dir;
+    const std::string path = dir.file("no-such-folder/p.png");
+    try {
+        SavePng(Pattern(2, 2), path);
+        ADD_FAILURE() << "no error";
+    } catch (const MorphError& e) {
+        EXPECT_NE(e.message().find(path), std::string::npos) << e.message();
+    }
+    EXPECT_THROW(SavePng(Bitmap(), dir.file("empty.png")), MorphError);
+}
+
+} // namespace
+} // namespace morph

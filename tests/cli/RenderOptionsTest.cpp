@@ -1,0 +1,122 @@
+#include "cli/RenderOptions.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace morph {
+namespace {
+
+const std::vector<std::string> kRequired = {"--source", "s.png",   "--target",
+                                            "t.bmp",    "--lines", "l.txt"};
+
+std::vector<std::string> With(std::vector<std::string> extra) {
+    std::vector<std::string> args = kRequired;
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+}
+
+// The full-stopped message of the error that parsing raises, "" when none, and whether it
+// was a usage error.
+struct Refusal {
+    std::string message;
+    bool usage = false;
+};
+
+Refusal Refuse(const std::vector<std::string>& args) {
+    try {
+        ParseRenderOptions(args);
+    } catch (const UsageError& e) {
+        return {WithFullStop(e.message()), true};
+    } catch (const MorphError& e) {
+        return {WithFullStop(e.message()), false};
+    }
+    return {};
+}
+
+TEST(RenderOptions, DefaultsAreThePropertiesStartValues) {
+    const RenderOptions options = ParseRenderOptions(kRequired);
+    EXPECT_EQ(options.sourcePath, "s.png");
+    EXPECT_EQ(options.targetPath, "t.bmp");
+    EXPECT_EQ(options.linesPath, "l.txt");
+    EXPECT_EQ(options.frames, 2);
+    EXPECT_EQ(options.constants.a, 2.0);
+    EXPECT_EQ(options.constants.b, 1.0);
+    EXPECT_EQ(options.constants.p, 0.0);
+    EXPECT_EQ(options.mode, InterpolationMode::EndPoints);
+    EXPECT_EQ(options.threads, 0);
+    EXPECT_EQ(options.vqvPath, "");
+    EXPECT_EQ(options.pngDir, "");
+    EXPECT_FALSE(options.demo);
+    EXPECT_FALSE(options.help);
+}
+
+TEST(RenderOptions, EveryOptionInBothSpellings) {
+    const RenderOptions options = ParseRenderOptions(
+        With({"--frames", " 12", "--a=-0.5", "--b", "1.5e1", "--p", ".25", "--mode=middle", "--vqv",
+              "out.vQv", "--png-dir=frames", "--threads", "3"}));
+    EXPECT_EQ(options.frames, 12);
+    EXPECT_EQ(options.constants.a, -0.5);
+    EXPECT_EQ(options.constants.b, 15.0);
+    EXPECT_EQ(options.constants.p, 0.25);
+    EXPECT_EQ(options.mode, InterpolationMode::MiddlePoints);
+    EXPECT_EQ(options.vqvPath, "out.vQv");
+    EXPECT_EQ(options.pngDir, "frames");
+    EXPECT_EQ(options.threads, 3);
+    EXPECT_EQ(ParseRenderOptions(With({"--mode", "endpoints"})).mode, InterpolationMode::EndPoints);
+}
+
+TEST(RenderOptions, ValuesThatDoNotConvertGiveTheConversionMessages) {
+    EXPECT_EQ(Refuse(With({"--frames", "abc"})).message, "'abc' is not a valid integer value.");
+    EXPECT_EQ(Refuse(With({"--frames", "2.0"})).message, "'2.0' is not a valid integer value.");
+    EXPECT_EQ(Refuse(With({"--threads", "x"})).message, "'x' is not a valid integer value.");
+    EXPECT_EQ(Refuse(With({"--a", "1,5"})).message, "'1,5' is not a valid floating point value.");
+    EXPECT_EQ(Refuse(With({"--b", ""})).message, "'' is not a valid floating point value.");
+    EXPECT_EQ(Refuse(With({"--p=nan"})).message, "'nan' is not a valid floating point value.");
+    EXPECT_FALSE(Refuse(With({"--a", "z"})).usage);
+}
+
+TEST(RenderOptions, MalformedCommandLinesAreUsageErrors) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        With({"--bogus"}),
+        With({"stray"}),
+        With({"--frames"}),
+        {"--source", "--target", "t.png", "--lines", "l.txt"},
+        {"--target", "t.png", "--lines", "l.txt"},
+        {"--source", "s.png", "--lines", "l.txt"},
+        {"--source", "s.png", "--target", "t.png"},
+        With({"--frames", "3", "--frames", "4"}),
+        With({"--mode", "Middle"}),
+        With({"--threads", "0"}),
+        With({"--source="}),
+        With({"--demo"}),
+        {"--demo", "--frames", "3"},
+        {"--demo=yes"},
+    };
+    for (const auto& args : cases) {
+        std::string line;
+        for (const auto& arg : args) {
+            line += arg + " ";
+        }
+        SCOPED_TRACE(line);
+        const Refusal refusal = Refuse(args);
+        EXPECT_TRUE(refusal.usage) << refusal.message;
+        EXPECT_FALSE(refusal.message.empty());
+    }
+    EXPECT_EQ(Refuse(With({"--bogus"})).message, "Unknown option --bogus.");
+    EXPECT_EQ(Refuse({"--source", "s.png", "--target", "t.png"}).message,
+              "The option --lines is required.");
+}
+
+TEST(RenderOptions, DemoAndHelpNeedNothingElse) {
+    EXPECT_TRUE(ParseRenderOptions({"--help"}).help);
+    EXPECT_TRUE(ParseRenderOptions({"--demo"}).demo);
+    const RenderOptions demo = ParseRenderOptions({"--threads", "1", "--demo"});
+    EXPECT_TRUE(demo.demo);
+    EXPECT_EQ(demo.threads, 1);
+}
+
+} // namespace
+} // namespace morph
