@@ -1,0 +1,22 @@
+#include "editor/FloatingLinesWindow.h"
+
+namespace morph {
+
+FloatingLinesWindow::FloatingLinesWindow(const QString& caption, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint) {
+    setWindowTitle(caption);
+    Image1 = new PictureBox(this);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->move(0, 0);
+    FitPicture(164, 164);
+}
+
+void FloatingLinesWindow::FitPicture(int width, int height) {
+    if (Image1->bitmap().width() != width || Image1->bitmap().height() != height) {
+        Image1->setPicture(Bitmap(width, height));
+    }
+    setFixedSize(Image1->size());
+}
+
+} // namespace morph

@@ -1,0 +1,166 @@
+// The main window "Morphing": the Source and Target pictures, their control lines, the menus.
+#pragma once
+
+#include "editor/Side.h"
+#include "engine/ControlLine.h"
+#include "platform/Bitmap.h"
+#include "platform/gui/PictureBox.h"
+
+#include <QMainWindow>
+
+#include <vector>
+
+class QAction;
+class QFrame;
+class QLabel;
+class QMenu;
+class QPushButton;
+
+namespace morph {
+
+class FloatingLinesWindow;
+
+// A dynamic array of picture controls owned by the windows they sit on.
+using TArImage = std::vector<PictureBox*>;
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+  public:
+    explicit TForm1(QWidget* parent = nullptr);
+
+    // Control lines of both sides; valid lines fill slots 0..count-1.
+    LineSet SourceLines{};
+    int SourceLineCount = 0;
+    LineSet TargetLines{};
+    int TargetLineCount = 0;
+    int MaxLines = 100;
+    // The lines of every frame of the last lines build.
+    morph::FrameLineSets FrameLineSets;
+
+    // The pictures as loaded, never drawn on.
+    Bitmap CleanSourceBitmap;
+    Bitmap CleanTargetBitmap;
+
+    bool SourceEditing = false;
+    bool TargetEditing = false;
+    // Shared drag state of both pictures.
+    int EditIndex = 0;
+    bool GrabbedStart = false;
+    bool ButtonIsDown = false;
+
+    TArImage MorphFrames;
+    TArImage WarpedSourceFrames;
+    TArImage WarpedTargetFrames;
+    TArImage LineFramesTop;
+    TArImage LineFramesMiddle;
+    TArImage LineFramesBottom;
+    QWidget* ImagesWindow = nullptr;
+    QWidget* LinesWindow = nullptr;
+
+    // Controls, under their designer names.
+    QLabel* Label1;
+    QLabel* Label2;
+    QFrame* Bevel1;
+    QFrame* Bevel2;
+    QFrame* Bevel3;
+    PictureBox* Image1;
+    PictureBox* Image2;
+    QPushButton* Button1;
+    QPushButton* Button2;
+    QPushButton* Button3;
+    QPushButton* Button4;
+    QPushButton* Button5;
+    QPushButton* Button6;
+    QLabel* Panel1;
+    QLabel* Panel2;
+
+    // Menus and their items.
+    QMenu* Source1;
+    QMenu* Morphing1;
+    QMenu* Target1;
+    QMenu* Lines1;
+    QMenu* Play1;
+    QMenu* Help1;
+    QAction* Load1;
+    QAction* Targe1;
+    QAction* N1;
+    QAction* Exit1;
+    QAction* Bui1;
+    QAction* WarpedImages1;
+    QAction* InterpolatedLines1;
+    QAction* WarpedImages2;
+    QAction* N3;
+    QAction* Load2;
+    QAction* N4;
+    QAction* Refresh1;
+    QAction* ClearLinesSource1;
+    QAction* ClearLinesTarget1;
+    QAction* N5;
+    QAction* PutLinesSouorce1;
+    QAction* PutLinesTarget1;
+    QAction* N6;
+    QAction* Properties2;
+    QAction* AnimatorvQv1;
+    QAction* Properties1;
+    QAction* N2;
+
+    // side: 0 both, 1 the Target only, 2 the Source only.
+    void MyFormCreate(int side);
+    void SetBuildMenus(bool buildLines, bool buildImages, bool viewLines, bool viewImages);
+    void ShowAnimator();
+    // "<count> of <MaxLines> Maximum"
+    QString StatusText(int count) const;
+
+    // Everything of one side, so that the handlers of both sides share their steps.
+    struct SideParts {
+        PictureBox* image;
+        QFrame* bevel;
+        QPushButton* loadButton;
+        QPushButton* modeButton;
+        QLabel* panel;
+        LineSet* lines;
+        int* count;
+        Bitmap* clean;
+        bool* editing;
+        FloatingLinesWindow* floating;
+        const char* idleCaption; // the mode button's caption outside the mode
+        const char* name;        // "Source" / "Target"
+    };
+    SideParts Parts(Side side);
+
+    // Loading and clearing.
+    void Load1Click();
+    void Button1Click();
+    void Targe1Click();
+    void Button4Click();
+    void Button5Click();
+    void Button6Click();
+    void ClearLinesSource1Click();
+    void ClearLinesTarget1Click();
+    void Image1DblClick();
+    void Image2DblClick();
+    // Other commands.
+    void FormDblClick();
+    void Load2Click();
+    void Refresh1Click();
+    void Exit1Click();
+    void AnimatorvQv1Click();
+    void Properties1Click();
+    void Properties2Click();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+  private:
+    void LoadSide(Side side);
+    void ClearSide(Side side, bool fromMenu);
+    void ResetSide(Side side, bool touchProperties);
+    void CentrePicture(PictureBox* image, QFrame* bevel);
+    void SetFrameShape(QFrame* bevel, bool box);
+
+    QWidget* client_;
+};
+
+} // namespace morph
