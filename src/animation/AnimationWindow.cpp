@@ -1,11 +1,606 @@
 #include "animation/AnimationWindow.h"
 
+#include "animation/PutNewFileDialog.h"
+#include "animation/VqvCodec.h"
+#include "editor/Program.h"
+#include "platform/Convert.h"
+#include "platform/QtImageIO.h"
+#include "platform/gui/Application.h"
+#include "platform/gui/Dialogs.h"
+#include "views/PropertiesWindow.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QFrame>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
 namespace morph {
 
-TForm5::TForm5(QWidget* parent) : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint) {
+namespace {
+
+const char* const kVqvFilter = "vQv files (*.vQv)|*.vQv";
+// Bitmaps first; other picture formats are converted as the main window's loads do.
+const char* const kPictureFilter =
+    "Bmp files (*.bmp)|*.bmp|Pictures (*.png *.jpg *.jpeg)|*.png;*.jpg;*.jpeg|All files (*)|*";
+
+int RoundHalf(double value) {
+    return int(std::nearbyint(value));
+}
+
+QString SizeText(const QString& lead, int height, int width) {
+    return lead + QString::number(height) + QStringLiteral("  Width:") + QString::number(width);
+}
+
+// Blanks the status label however a file command ends, so that a refused or unreadable
+// file does not leave "Opening File..." behind.
+class StatusBlanker {
+  public:
+    explicit StatusBlanker(TForm5* window) : window_(window) {}
+    ~StatusBlanker() { window_->SetStatus(QStringLiteral(" ")); }
+    StatusBlanker(const StatusBlanker&) = delete;
+    StatusBlanker& operator=(const StatusBlanker&) = delete;
+
+  private:
+    TForm5* window_;
+};
+
+} // namespace
+
+QString WithExtension(const QString& name, const QString& extension) {
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return (dot < 0 ? name : name.left(dot)) + extension;
+}
+
+TForm5::TForm5(QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint) {
+    setObjectName(QStringLiteral("Form5"));
     setWindowTitle(QStringLiteral("Animation vQv"));
-    setFixedSize(438, 495);
+    client_ = new QWidget(this);
+    client_->setFixedSize(438, 495);
+    client_->setAutoFillBackground(true);
+    setCentralWidget(client_);
+
+    auto named = [](QWidget* widget, const char* name, QRect geometry) {
+        widget->setObjectName(QString::fromLatin1(name));
+        widget->setGeometry(geometry);
+    };
+    auto bevel = [&](const char* name, QRect geometry) {
+        auto* b = new QFrame(client_);
+        b->setFrameStyle(QFrame::Box | QFrame::Sunken);
+        named(b, name, geometry);
+        return b;
+    };
+    auto button = [&](const char* name, const char* caption, QRect geometry) {
+        auto* b = new QPushButton(QString::fromLatin1(caption), client_);
+        named(b, name, geometry);
+        return b;
+    };
+    auto smallFont = [](QWidget* widget) {
+        QFont f = widget->font();
+        f.setPixelSize(13);
+        widget->setFont(f);
+    };
+
+    Bevel1 = bevel("Bevel1", {8, 8, 417, 337});
+    Image1 = new PictureBox(client_);
+    named(Image1, "Image1", {8, 8, 417, 337});
+    // The picture keeps the size ResetPlayer gives it; frames are shown unscaled in it.
+    Image1->setAutoSize(false);
+    TrackBar1 = new QSlider(Qt::Horizontal, client_);
+    named(TrackBar1, "TrackBar1", {0, 352, 433, 41});
+    TrackBar1->setTickPosition(QSlider::TicksBelow);
+    TrackBar1->setTickInterval(1);
+    TrackBar1->setSingleStep(1);
+    TrackBar1->setPageStep(2);
+    TrackBar1->setRange(0, 10);
+    Bevel2 = bevel("Bevel2", {8, 400, 161, 49});
+    Button1 = button("Button1", "Play", {24, 408, 57, 33});
+    Button2 = button("Button2", "Stop", {96, 408, 57, 33});
+    Bevel3 = bevel("Bevel3", {264, 400, 161, 49});
+    Button3 = button("Button3", "Start", {280, 408, 57, 33});
+    Button4 = button("Button4", "End", {352, 408, 57, 33});
+    Label1 = new QLabel(QStringLiteral("Period"), client_);
+    named(Label1, "Label1", {24, 464, 46, 24});
+    smallFont(Label1);
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Edit1 = new QLineEdit(QStringLiteral("2"), client_);
+    named(Edit1, "Edit1", {72, 464, 41, 24});
+    smallFont(Edit1);
+    Edit1->setReadOnly(true);
+    UpDown1 = new UpDown(client_);
+    named(UpDown1, "UpDown1", {112, 464, 17, 25});
+    Label2 = new QLabel(QStringLiteral(" "), client_);
+    named(Label2, "Label2", {168, 472, 176, 16});
+    Button5 = button("Button5", "Close", {352, 456, 73, 33});
+
+    auto connectButton = [this](QPushButton* b, void (TForm5::*handler)()) {
+        connect(b, &QPushButton::clicked, this,
+                [this, handler] { RunCommand([&] { (this->*handler)(); }); });
+    };
+    connectButton(Button1, &TForm5::Button1Click);
+    connectButton(Button2, &TForm5::Button2Click);
+    connectButton(Button3, &TForm5::Button3Click);
+    connectButton(Button4, &TForm5::Button4Click);
+    connectButton(Button5, &TForm5::Button5Click);
+    connect(UpDown1, &UpDown::clicked, this,
+            [this](bool up) { RunCommand([&] { UpDown1Click(up); }); });
+    // Every scroll action of the user counts, also one that leaves the position where it was
+    // (the end of a drag, a key at either end); a change of position by the window counts too.
+    auto trackBarChange = [this] { RunCommand([this] { TrackBar1Change(); }); };
+    connect(TrackBar1, &QSlider::valueChanged, this, trackBarChange);
+    connect(TrackBar1, &QSlider::sliderReleased, this, trackBarChange);
+    connect(TrackBar1, &QSlider::actionTriggered, this, [this, trackBarChange] {
+        if (TrackBar1->sliderPosition() == TrackBar1->value()) {
+            trackBarChange();
+        }
+    });
+
+    auto menu = [this](const char* name, const char* caption) {
+        QMenu* m = menuBar()->addMenu(QString::fromLatin1(caption));
+        m->setObjectName(QString::fromLatin1(name));
+        return m;
+    };
+    auto item = [this](QMenu* m, const char* name, const char* caption, void (TForm5::*handler)(),
+                       bool checkable = false) {
+        QAction* a = m->addAction(QString::fromLatin1(caption));
+        a->setObjectName(QString::fromLatin1(name));
+        a->setCheckable(checkable);
+        if (handler) {
+            connect(a, &QAction::triggered, this,
+                    [this, handler] { RunCommand([&] { (this->*handler)(); }); });
+        }
+        return a;
+    };
+    auto separator = [](QMenu* m, const char* name) {
+        QAction* a = m->addSeparator();
+        a->setObjectName(QString::fromLatin1(name));
+        return a;
+    };
+    File1 = menu("File1", "&File");
+    Open1 = item(File1, "Open1", "&Open...", &TForm5::Open1Click);
+    Save1 = item(File1, "Save1", "&Save", &TForm5::Save1Click);
+    SaveAs1 = item(File1, "SaveAs1", "Save &As...", nullptr);
+    N1 = separator(File1, "N1");
+    Exit1 = item(File1, "Exit1", "E&xit", nullptr);
+    Options1 = menu("Options1", "Options");
+    AlwaysPlay1 = item(Options1, "AlwaysPlay1", "Always Play", &TForm5::AlwaysPlay1Click, true);
+    OncePlay1 = item(Options1, "OncePlay1", "Once Play", &TForm5::OncePlay1Click, true);
+    N2 = separator(Options1, "N2");
+    Forward1 = item(Options1, "Forward1", "Forward", &TForm5::Forward1Click, true);
+    Backward1 = item(Options1, "Backward1", "Backward", &TForm5::Backward1Click, true);
+    ForwardAndBackward1 = item(Options1, "ForwardAndBackward1", "Forward And Backward",
+                               &TForm5::ForwardAndBackward1Click, true);
+    AlwaysPlay1->setChecked(true);
+    ForwardAndBackward1->setChecked(true);
+    Make1 = menu("Make1", "Make");
+    AviFiLe1 = item(Make1, "AviFiLe1", "Avi FiLe", &TForm5::AviFiLe1Click);
+    Avi2mpg1 = item(Make1, "Avi2mpg1", "Avi2mpg", nullptr);
+    Insert1 = menu("Insert1", "Insert");
+    vQvFile1 = item(Insert1, "vQvFile1", "vQv File ", &TForm5::vQvFile1Click);
+    Picture1 = item(Insert1, "Picture1", "Frame", &TForm5::Picture1Click);
+    Help1 = menu("Help1", "Help");
+    Properties1 = item(Help1, "Properties1", "Properties", &TForm5::Properties1Click);
+
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
     move(242, 123);
+
+    // The timer runs from now on; its ticks act only while playing.
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setTimerType(Qt::PreciseTimer);
+    connect(Timer1, &QTimer::timeout, this, [this] { RunCommand([this] { Timer1Timer(); }); });
+    Timer1->start(100);
+}
+
+void TForm5::showEvent(QShowEvent* event) {
+    // A show by the window system (restoring the window) is not a show of the program's.
+    if (!event->spontaneous()) {
+        RunCommand([this] { FormShow(); });
+    }
+    QMainWindow::showEvent(event);
+}
+
+void TForm5::SetStatus(const QString& text) {
+    Label2->setText(text);
+    Label2->repaint();
+}
+
+PictureBox* TForm5::NewHolder(Bitmap picture) {
+    auto* holder = new PictureBox(this);
+    holder->setVisible(false);
+    holder->resize(picture.width(), picture.height());
+    holder->bitmap() = std::move(picture);
+    return holder;
+}
+
+void TForm5::DeleteHolders(TArImage& holders) {
+    for (PictureBox* holder : holders) {
+        delete holder;
+    }
+    holders.clear();
+}
+
+void TForm5::ReplaceFrames(TArImage frames) {
+    DeleteHolders(PlayerFrames);
+    PlayerFrames = std::move(frames);
+}
+
+void TForm5::ShowFrame(int i) {
+    if (i < 0 || i >= int(PlayerFrames.size())) {
+        return;
+    }
+    // A plain copy of ready pixels: nothing is decoded or converted on the way.
+    Image1->setPicture(PlayerFrames[std::size_t(i)]->bitmap());
+    Image1->refresh();
+}
+
+void TForm5::MoveTrackBar(int position) {
+    // The change handler would only repeat what the caller has done.
+    const QSignalBlocker blocker(TrackBar1);
+    TrackBar1->setValue(position);
+}
+
+void TForm5::SetPlayState(bool playing, bool startEnabled, bool endEnabled) {
+    Playing = playing;
+    Button1->setText(playing ? QStringLiteral("Pause") : QStringLiteral("Play"));
+    Button1->setEnabled(true);
+    Button2->setEnabled(playing);
+    Button3->setEnabled(startEnabled);
+    Button4->setEnabled(endEnabled);
+}
+
+void TForm5::CheckDirection(QAction* direction) {
+    for (QAction* a : {Forward1, Backward1, ForwardAndBackward1}) {
+        a->setChecked(a == direction);
+    }
+}
+
+int TForm5::PeriodMultiplier() const {
+    return StrToInt(Edit1->text().toStdString());
+}
+
+void TForm5::ResetPlayer(int count, int height, int width) {
+    FrameCount = count;
+    Image1->resize(width, height);
+    const QRect area = Bevel1->geometry();
+    const int top = RoundHalf(area.height() / 2.0) + area.top() - RoundHalf(height / 2.0);
+    const int left = RoundHalf(area.width() / 2.0) + area.left() - RoundHalf(width / 2.0);
+    Image1->move(left, top);
+    SetPlayState(false, false, true);
+    Edit1->setText(QStringLiteral("1"));
+    Timer1->setInterval(50);
+    CurrentFrame = 0;
+    {
+        // Narrowing the range must not show a frame of a sequence that is being replaced.
+        const QSignalBlocker blocker(TrackBar1);
+        TrackBar1->setRange(0, std::max(count - 1, 0));
+        TrackBar1->setValue(0);
+    }
+}
+
+void TForm5::FormShow() {
+    const TArImage& source = Form1->MorphFrames;
+    const int height = Form1->Image1->height();
+    const int width = Form1->Image1->width();
+    // Copies first, so that a failure leaves the window as it was. A holder without a
+    // picture (nothing loaded on that side yet) gives a white frame.
+    TArImage copies;
+    try {
+        for (const PictureBox* frame : source) {
+            copies.push_back(
+                NewHolder(frame && frame->hasPicture() ? frame->bitmap() : Bitmap(width, height)));
+        }
+    } catch (...) {
+        DeleteHolders(copies);
+        throw;
+    }
+    ResetPlayer(int(copies.size()), height, width);
+    AlwaysPlay1->setChecked(true);
+    OncePlay1->setChecked(false);
+    Forward1->setChecked(false);
+    Backward1->setChecked(false);
+    if (!copies.empty()) {
+        Image1->setPicture(copies.front()->bitmap());
+    }
+    ReplaceFrames(std::move(copies));
+    ForwardAndBackward1Click();
+}
+
+void TForm5::Timer1Timer() {
+    if (!Playing || FrameCount < 1) {
+        return;
+    }
+    ShowFrame(CurrentFrame);
+    MoveTrackBar(CurrentFrame);
+    bool passComplete = false;
+    if (Forward1->isChecked()) {
+        ++CurrentFrame;
+        if (CurrentFrame > FrameCount - 1) {
+            CurrentFrame = 0;
+            passComplete = true;
+        }
+    } else if (Backward1->isChecked()) {
+        --CurrentFrame;
+        if (CurrentFrame < 0) {
+            CurrentFrame = FrameCount - 1;
+            passComplete = true;
+        }
+    } else {
+        CurrentFrame += GoingForward ? 1 : -1;
+        if (CurrentFrame == FrameCount - 1) {
+            GoingForward = false;
+        }
+        if (CurrentFrame < 0) {
+            CurrentFrame = 0;
+            GoingForward = true;
+            passComplete = true;
+        }
+        // The turn above is missed when the last frame was reached some other way (End,
+        // the track bar) or is also the first: turn back here instead of leaving the sequence.
+        if (CurrentFrame > FrameCount - 1) {
+            if (FrameCount > 1) {
+                CurrentFrame = FrameCount - 2;
+                GoingForward = false;
+            } else {
+                CurrentFrame = 0;
+                GoingForward = true;
+                passComplete = true;
+            }
+        }
+    }
+    if (passComplete && OncePlay1->isChecked()) {
+        Button1Click();
+    }
+}
+
+void TForm5::TrackBar1Change() {
+    CurrentFrame = TrackBar1->value();
+    ShowFrame(CurrentFrame);
+}
+
+void TForm5::UpDown1Click(bool up) {
+    int m = PeriodMultiplier() + (up ? 1 : -1);
+    if (m < 1) {
+        m = 1;
+    }
+    Timer1->setInterval(50 * m);
+    Edit1->setText(QString::number(m));
+}
+
+void TForm5::Button1Click() {
+    SetPlayState(!Playing, true, true);
+}
+
+void TForm5::Button2Click() {
+    SetPlayState(false, true, true);
+    CurrentFrame = 0;
+    ShowFrame(0);
+    MoveTrackBar(0);
+}
+
+void TForm5::Button3Click() {
+    SetPlayState(false, false, true);
+    CurrentFrame = 0;
+    ShowFrame(0);
+    MoveTrackBar(0);
+}
+
+void TForm5::Button4Click() {
+    SetPlayState(false, true, false);
+    CurrentFrame = std::max(FrameCount - 1, 0);
+    ShowFrame(CurrentFrame);
+    MoveTrackBar(CurrentFrame);
+}
+
+void TForm5::Button5Click() {
+    hide();
+}
+
+void TForm5::AlwaysPlay1Click() {
+    AlwaysPlay1->setChecked(true);
+    OncePlay1->setChecked(false);
+}
+
+void TForm5::OncePlay1Click() {
+    OncePlay1->setChecked(true);
+    AlwaysPlay1->setChecked(false);
+}
+
+void TForm5::Forward1Click() {
+    CheckDirection(Forward1);
+    CurrentFrame = 0;
+    MoveTrackBar(0);
+    ShowFrame(0);
+}
+
+void TForm5::Backward1Click() {
+    CheckDirection(Backward1);
+    CurrentFrame = std::max(FrameCount - 1, 0);
+    MoveTrackBar(CurrentFrame);
+    ShowFrame(CurrentFrame);
+}
+
+void TForm5::ForwardAndBackward1Click() {
+    CheckDirection(ForwardAndBackward1);
+    CurrentFrame = 0;
+    MoveTrackBar(0);
+    ShowFrame(0);
+    GoingForward = true;
+}
+
+void TForm5::Properties1Click() {
+    ShowInformation(this,
+                    QStringLiteral(" Frames:") + QString::number(FrameCount) +
+                        SizeText(QStringLiteral("  Height:"), Image1->height(), Image1->width()));
+}
+
+void TForm5::Save1Click() {
+    const std::optional<QString> chosen = RunSaveDialog(this, QString::fromLatin1(kVqvFilter));
+    const StatusBlanker blanker(this);
+    if (!chosen || FrameCount == 0) {
+        return;
+    }
+    SetStatus(QStringLiteral("Saving File..."));
+    // The bare name lands in the current folder, which the dialog made the chosen one.
+    const QString name = WithExtension(QFileInfo(*chosen).fileName(), QStringLiteral(".vQv"));
+    const QString path = QDir::current().absoluteFilePath(name);
+    std::vector<Bitmap> frames;
+    frames.reserve(PlayerFrames.size());
+    for (const PictureBox* frame : PlayerFrames) {
+        frames.push_back(frame->bitmap());
+    }
+    // Written beside the target and renamed over it when complete: a failed save leaves no
+    // part-written file and keeps an existing one.
+    WriteVqv(path.toStdString(), frames);
+}
+
+void TForm5::Open1Click() {
+    const std::optional<QString> chosen = RunOpenDialog(this, QString::fromLatin1(kVqvFilter));
+    const StatusBlanker blanker(this);
+    if (!chosen) {
+        return;
+    }
+    SetStatus(QStringLiteral("Opening File..."));
+    // The whole file is read and checked before anything of the window changes, so a refused
+    // or unreadable file leaves the sequence as it was.
+    std::vector<Bitmap> pictures = ReadVqv(chosen->toStdString());
+    const int height = pictures.front().height();
+    const int width = pictures.front().width();
+    TArImage frames;
+    try {
+        for (Bitmap& picture : pictures) {
+            frames.push_back(NewHolder(std::move(picture)));
+        }
+    } catch (...) {
+        DeleteHolders(frames);
+        throw;
+    }
+    ResetPlayer(int(frames.size()), height, width);
+    ReplaceFrames(std::move(frames));
+    ShowFrame(0);
+}
+
+void TForm5::Picture1Click() {
+    ShowInformation(this, SizeText(QStringLiteral(" Pic MUST have Height:"), Image1->height(),
+                                   Image1->width()));
+    const std::optional<QString> chosen = RunOpenDialog(this, QString::fromLatin1(kPictureFilter));
+    if (!chosen) {
+        return;
+    }
+    // A file that is no picture raises here and leaves the last loaded picture in place.
+    Bitmap picture = LoadPicture(chosen->toStdString());
+    PictureBox* const previous = InsertPicture;
+    InsertPicture = NewHolder(std::move(picture));
+    delete previous;
+    const Bitmap& loaded = InsertPicture->bitmap();
+    if (loaded.height() == Image1->height() && loaded.width() == Image1->width()) {
+        InsertMode = 1;
+        Form8->show();
+        Form8->raise();
+    } else {
+        ShowError(this, SizeText(QStringLiteral("Not Optional Height:"), loaded.height(),
+                                 loaded.width()));
+    }
+}
+
+void TForm5::vQvFile1Click() {
+    ShowInformation(this, SizeText(QStringLiteral(" vQv File MUST have Height:"), Image1->height(),
+                                   Image1->width()));
+    const std::optional<QString> chosen = RunOpenDialog(this, QString::fromLatin1(kVqvFilter));
+    if (!chosen) {
+        return;
+    }
+    {
+        const StatusBlanker blanker(this);
+        SetStatus(QStringLiteral("Opening File..."));
+        const std::string path = chosen->toStdString();
+        const VqvHeader header = ReadVqvHeader(path);
+        if (header.height == Image1->height() && header.width == Image1->width()) {
+            std::vector<Bitmap> pictures = ReadVqv(path);
+            TArImage frames;
+            try {
+                for (Bitmap& picture : pictures) {
+                    frames.push_back(NewHolder(std::move(picture)));
+                }
+            } catch (...) {
+                DeleteHolders(frames);
+                throw;
+            }
+            DeleteHolders(InsertFrames);
+            InsertFrames = std::move(frames);
+            InsertMode = 2;
+        } else {
+            ShowError(this, SizeText(QStringLiteral("Not Optional Height:"), header.height,
+                                     header.width));
+            InsertMode = 0;
+        }
+    }
+    if (InsertMode == 2) {
+        Form8->show();
+        Form8->raise();
+    }
+}
+
+bool TForm5::PutInsertion(bool before) {
+    std::vector<const Bitmap*> pieces;
+    if (InsertMode == 1 && InsertPicture) {
+        pieces.push_back(&InsertPicture->bitmap());
+    } else if (InsertMode == 2) {
+        for (const PictureBox* frame : InsertFrames) {
+            pieces.push_back(&frame->bitmap());
+        }
+    }
+    if (pieces.empty()) {
+        return false;
+    }
+    // The sequence may have changed size since the load (an Open, a new showing): frames of
+    // another size would break every frame after them.
+    const int height = Image1->height();
+    const int width = Image1->width();
+    for (const Bitmap* piece : pieces) {
+        if (piece->height() != height || piece->width() != width) {
+            ShowError(this, SizeText(QStringLiteral("Not Optional Height:"), piece->height(),
+                                     piece->width()));
+            return false;
+        }
+    }
+    // Before goes to CurrentFrame - 1: in front of the frame preceding the selected one.
+    const int p = std::clamp(CurrentFrame + (before ? -1 : 1), 0, int(PlayerFrames.size()));
+    TArImage inserted;
+    try {
+        for (const Bitmap* piece : pieces) {
+            inserted.push_back(NewHolder(*piece));
+        }
+    } catch (...) {
+        DeleteHolders(inserted);
+        throw;
+    }
+    TArImage frames;
+    frames.reserve(PlayerFrames.size() + inserted.size());
+    frames.insert(frames.end(), PlayerFrames.begin(), PlayerFrames.begin() + p);
+    frames.insert(frames.end(), inserted.begin(), inserted.end());
+    frames.insert(frames.end(), PlayerFrames.begin() + p, PlayerFrames.end());
+    // The old holders live on in the new sequence.
+    PlayerFrames = std::move(frames);
+    ResetPlayer(int(PlayerFrames.size()), height, width);
+    ShowFrame(0);
+    return true;
+}
+
+void TForm5::AviFiLe1Click() {
+    // The AVI export comes with the AVI writer.
 }
 
 } // namespace morph

@@ -1,14 +1,147 @@
-// The animation window: plays, saves, opens and extends a frame sequence.
+// The animation window "Animation vQv" (TForm5): plays, saves, opens and extends a frame sequence.
 #pragma once
 
-#include <QWidget>
+#include "editor/MainWindow.h"
+#include "platform/Bitmap.h"
+#include "platform/gui/PictureBox.h"
+
+#include <QMainWindow>
+#include <QString>
+
+#include <vector>
+
+class QAction;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QSlider;
+class QTimer;
 
 namespace morph {
 
-class TForm5 : public QWidget {
+class UpDown;
+
+// The file-name part `name` with everything from its last dot on replaced by `extension`
+// (appended when the name has no dot): "clip" and "clip.avi" give "clip.vQv".
+QString WithExtension(const QString& name, const QString& extension);
+
+class TForm5 : public QMainWindow {
     Q_OBJECT
   public:
     explicit TForm5(QWidget* parent = nullptr);
+
+    // The window's own sequence: hidden picture holders owned by the window, all of the size
+    // of Image1. Replaced as a whole by FormShow, Open and an insertion.
+    TArImage PlayerFrames;
+    int FrameCount = 0;
+    // The frame the next tick shows; between ticks within 0..FrameCount-1.
+    int CurrentFrame = 0;
+    bool Playing = false;
+    bool GoingForward = true;
+
+    // What Insert > Frame / Insert > vQv File loaded: 0 nothing, 1 InsertPicture,
+    // 2 InsertFrames. Kept after Ok and Cancel, replaced by the next successful load.
+    int InsertMode = 0;
+    PictureBox* InsertPicture = nullptr;
+    TArImage InsertFrames;
+
+    // Controls, under their designer names.
+    QFrame* Bevel1;
+    PictureBox* Image1;
+    QSlider* TrackBar1;
+    QFrame* Bevel2;
+    QPushButton* Button1;
+    QPushButton* Button2;
+    QFrame* Bevel3;
+    QPushButton* Button3;
+    QPushButton* Button4;
+    QLabel* Label1;
+    QLineEdit* Edit1;
+    UpDown* UpDown1;
+    QLabel* Label2;
+    QPushButton* Button5;
+    QTimer* Timer1;
+
+    // Menus and their items.
+    QMenu* File1;
+    QMenu* Options1;
+    QMenu* Make1;
+    QMenu* Insert1;
+    QMenu* Help1;
+    QAction* Open1;
+    QAction* Save1;
+    QAction* SaveAs1;
+    QAction* N1;
+    QAction* Exit1;
+    QAction* AlwaysPlay1;
+    QAction* OncePlay1;
+    QAction* N2;
+    QAction* Forward1;
+    QAction* Backward1;
+    QAction* ForwardAndBackward1;
+    QAction* AviFiLe1;
+    QAction* Avi2mpg1;
+    QAction* vQvFile1;
+    QAction* Picture1;
+    QAction* Properties1;
+
+    // Stopped start state for `count` frames of the given size: the picture takes the size
+    // and is centred in Bevel1, period 1, frame 0, track bar 0..count-1. The frames and the
+    // shown picture are left to the caller.
+    void ResetPlayer(int count, int height, int width);
+    // Copies frame i into the picture and repaints it at once; nothing for an index outside
+    // the sequence.
+    void ShowFrame(int i);
+
+    void FormShow();
+    void Timer1Timer();
+    void TrackBar1Change();
+    void UpDown1Click(bool up);
+    void Button1Click(); // Play / Pause
+    void Button2Click(); // Stop
+    void Button3Click(); // Start
+    void Button4Click(); // End
+    void Button5Click(); // Close
+    void AlwaysPlay1Click();
+    void OncePlay1Click();
+    void Forward1Click();
+    void Backward1Click();
+    void ForwardAndBackward1Click();
+    void Properties1Click();
+
+    // Files.
+    void Save1Click();
+    void Open1Click();
+
+    // Insertion: loading here, placing by the Put New File dialog.
+    void Picture1Click();
+    void vQvFile1Click();
+    // Puts what was loaded before (true) or after the current frame, as the dialog's Ok does.
+    // Returns false, after telling the user, when there is nothing of the right size.
+    bool PutInsertion(bool before);
+
+    // AVI export.
+    void AviFiLe1Click();
+
+    // "Saving File...", "Opening File..." or " ", repainted at once.
+    void SetStatus(const QString& text);
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    PictureBox* NewHolder(Bitmap picture);
+    void ReplaceFrames(TArImage frames);
+    void DeleteHolders(TArImage& holders);
+    // Moves the track bar where the caller has already put CurrentFrame and the picture.
+    void MoveTrackBar(int position);
+    void SetPlayState(bool playing, bool startEnabled, bool endEnabled);
+    void CheckDirection(QAction* direction);
+    int PeriodMultiplier() const;
+
+    QWidget* client_;
 };
 
 } // namespace morph

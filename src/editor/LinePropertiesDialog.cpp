@@ -1,11 +1,254 @@
 #include "editor/LinePropertiesDialog.h"
 
+#include "editor/FloatingLinesWindow.h"
+#include "editor/LineRendering.h"
+#include "editor/MainWindow.h"
+#include "editor/Program.h"
+#include "platform/gui/Application.h"
+#include "platform/gui/Dialogs.h"
+#include "views/PropertiesWindow.h"
+
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QListWidget>
+#include <QPushButton>
+#include <QShowEvent>
+
+#include <algorithm>
+
 namespace morph {
 
+namespace {
+
+// The Properties window's combo boxes start with three fixed entries; "Line n" follows.
+constexpr int kFixedComboEntries = 3;
+
+template <class W> W* Named(W* widget, const char* name, QRect geometry) {
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+QString EntryText(int number, const ControlLine& line) {
+    return QString::number(number) + QStringLiteral(") ") + QString::number(line.x1) +
+           QStringLiteral(", ") + QString::number(line.y1) + QStringLiteral("   ") +
+           QString::number(line.x2) + QStringLiteral(", ") + QString::number(line.y2);
+}
+
+// A count read from outside, kept within the slots of a set.
+int SlotCount(int count) {
+    return std::clamp(count, 0, LineSlots);
+}
+
+} // namespace
+
 TForm9::TForm9(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setObjectName(QStringLiteral("Form9"));
     setWindowTitle(QStringLiteral("Line Properies"));
-    setFixedSize(471, 210);
+    resize(471, 210);
     move(277, 100);
+
+    QFont listFont = font();
+    listFont.setPointSize(10);
+    auto group = [&](const char* name, const char* title, int left, const char* listName,
+                     QGroupBox*& box, QListWidget*& list) {
+        box = Named(new QGroupBox(QString::fromLatin1(title), this), name, {left, 8, 201, 137});
+        list = Named(new QListWidget(box), listName, {16, 24, 169, 97});
+        list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+        list->setFont(listFont);
+    };
+    group("GroupBox1", "Source", 8, "ListBox1", GroupBox1, ListBox1);
+    group("GroupBox2", "Target", 262, "ListBox2", GroupBox2, ListBox2);
+
+    auto button = [this](const char* name, const char* caption, QRect geometry,
+                         void (TForm9::*handler)()) {
+        auto* b = Named(new QPushButton(QString::fromLatin1(caption), this), name, geometry);
+        connect(b, &QPushButton::clicked, this,
+                [this, handler] { RunCommand([&] { (this->*handler)(); }); });
+        return b;
+    };
+    Button1 = button("Button1", "----->", {215, 32, 41, 25}, &TForm9::Button1Click);
+    Button2 = button("Button2", "<-----", {215, 64, 41, 25}, &TForm9::Button2Click);
+    Button3 = button("Button3", "Delete", {215, 96, 41, 25}, &TForm9::Button3Click);
+    Button5 = button("Button5", "Apply", {112, 160, 75, 25}, &TForm9::Button5Click);
+    Button6 = button("Button6", "Close", {198, 160, 75, 25}, &TForm9::Button6Click);
+    Button7 = button("Button7", "Cancel", {284, 160, 75, 25}, &TForm9::Button7Click);
+
+    connect(ListBox1, &QListWidget::itemSelectionChanged, this,
+            [this] { RunCommand([this] { ListBox1Click(); }); });
+    connect(ListBox2, &QListWidget::itemSelectionChanged, this,
+            [this] { RunCommand([this] { ListBox2Click(); }); });
+}
+
+TForm9::WorkSide TForm9::Work(Side side) {
+    if (side == Side::Source) {
+        return {ListBox1, &SourceWork, &SourceCount};
+    }
+    return {ListBox2, &TargetWork, &TargetCount};
+}
+
+void TForm9::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Restoring the window from the task bar is no new show: the edits stay.
+    if (!event->spontaneous()) {
+        FormShow();
+    }
+}
+
+void TForm9::AddEntry(QListWidget* list, int number, const ControlLine& line) {
+    const QString text = EntryText(number, line);
+    auto* item = new QListWidgetItem(text, list);
+    item->setSizeHint(QSize(QFontMetrics(list->font()).horizontalAdvance(text) + 8, 16));
+}
+
+void TForm9::FormShow() {
+    SourceCount = SlotCount(Form1->SourceLineCount);
+    TargetCount = SlotCount(Form1->TargetLineCount);
+    ListBox1->clear();
+    ListBox2->clear();
+    // Slots past the count stay empty, so that Apply can hand over whole sets.
+    SourceWork = LineSet{};
+    TargetWork = LineSet{};
+    std::copy_n(Form1->SourceLines.begin(), SourceCount, SourceWork.begin());
+    std::copy_n(Form1->TargetLines.begin(), TargetCount, TargetWork.begin());
+    for (int i = 0; i < SourceCount; ++i) {
+        AddEntry(ListBox1, i + 1, SourceWork[i]);
+    }
+    for (int i = 0; i < TargetCount; ++i) {
+        AddEntry(ListBox2, i + 1, TargetWork[i]);
+    }
+    Button1->setEnabled(false);
+    Button2->setEnabled(false);
+    Button3->setEnabled(false);
+}
+
+void TForm9::EnableEditing(QListWidget* list) {
+    if (list->currentRow() != -1) {
+        Button1->setEnabled(true);
+        Button2->setEnabled(true);
+        Button3->setEnabled(true);
+    }
+}
+
+void TForm9::ListBox1Click() {
+    EnableEditing(ListBox1);
+}
+void TForm9::ListBox2Click() {
+    EnableEditing(ListBox2);
+}
+
+void TForm9::CopySelected(Side from) {
+    const WorkSide source = Work(from);
+    const WorkSide target = Work(OtherSide(from));
+    const int entries = source.list->count();
+    for (int i = 0; i < entries; ++i) {
+        if (!source.list->item(i)->isSelected()) {
+            continue;
+        }
+        // The receiving side is full: what was copied so far stays, the rest is not copied.
+        if (*target.count >= MaxLines) {
+            ShowInformation(this, QStringLiteral(" The ") +
+                                      (from == Side::Source ? QStringLiteral("Target")
+                                                            : QStringLiteral("Source")) +
+                                      QStringLiteral(" already has ") + QString::number(MaxLines) +
+                                      QStringLiteral(" Lines, the Maximum!"));
+            return;
+        }
+        const ControlLine line = (*source.lines)[i];
+        (*target.lines)[*target.count] = line;
+        AddEntry(target.list, *target.count + 1, line);
+        ++*target.count;
+    }
+}
+
+void TForm9::DeleteSelected(Side side) {
+    const WorkSide work = Work(side);
+    LineSet& lines = *work.lines;
+    int i = 0;
+    // Removing an entry moves the later ones up, so the index only advances past kept ones.
+    while (i < work.list->count()) {
+        if (!work.list->item(i)->isSelected()) {
+            ++i;
+            continue;
+        }
+        std::move(lines.begin() + i + 1, lines.begin() + *work.count, lines.begin() + i);
+        lines[*work.count - 1] = ControlLine{};
+        --*work.count;
+        delete work.list->takeItem(i);
+    }
+}
+
+void TForm9::Button1Click() {
+    CopySelected(Side::Source);
+}
+void TForm9::Button2Click() {
+    CopySelected(Side::Target);
+}
+void TForm9::Button3Click() {
+    DeleteSelected(Side::Source);
+    DeleteSelected(Side::Target);
+}
+
+void TForm9::ApplySide(Side side) {
+    TForm1::SideParts p = Form1->Parts(side);
+    const int count = *p.count;
+    Form1->RedrawSide(side);
+    // A hidden floating window gets the lines too, so that it shows them when it comes back.
+    if (p.floating && !p.floating->isVisible()) {
+        PictureBox* picture = p.floating->Image1;
+        Canvas& canvas = picture->canvas();
+        canvas.setBrushColour(kWhite);
+        canvas.FillRect(0, 0, p.image->width(), p.image->height());
+        DrawLineSet(*p.lines, count, canvas, PenMode::Copy);
+        DrawLineNumbers(*p.lines, count, canvas);
+        picture->update();
+    }
+    p.panel->setText(Form1->StatusText(count));
+
+    if (!Form2) {
+        return;
+    }
+    // The combo box must list "Line 1" .. "Line count": keep the entries that already read so,
+    // rebuild them all otherwise.
+    QComboBox* combo = side == Side::Source ? Form2->ComboBox1 : Form2->ComboBox2;
+    int entries = combo->count() - kFixedComboEntries;
+    bool inOrder = entries <= count;
+    for (int k = 0; inOrder && k < entries; ++k) {
+        inOrder = combo->itemText(kFixedComboEntries + k) ==
+                  QStringLiteral("Line ") + QString::number(k + 1);
+    }
+    if (!inOrder) {
+        Form2->RemoveLineEntries(side, entries);
+        entries = 0;
+    }
+    for (int n = entries + 1; n <= count; ++n) {
+        Form2->AddLineEntry(side, n);
+    }
+    // What the list under the combo box shows may have changed with the lines.
+    if (combo->currentIndex() >= 0 && side == Side::Source) {
+        Form2->ComboBox1Change();
+    } else if (combo->currentIndex() >= 0) {
+        Form2->ComboBox2Change();
+    }
+}
+
+void TForm9::Button5Click() {
+    Form1->SourceLines = SourceWork;
+    Form1->SourceLineCount = SourceCount;
+    Form1->TargetLines = TargetWork;
+    Form1->TargetLineCount = TargetCount;
+    ApplySide(Side::Source);
+    ApplySide(Side::Target);
+}
+
+void TForm9::Button6Click() {
+    Button5Click();
+    hide();
+}
+
+void TForm9::Button7Click() {
+    hide();
 }
 
 } // namespace morph

@@ -18,6 +18,7 @@
 #include <QLayout>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QShowEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -118,6 +119,14 @@ TForm1::TForm1(QWidget* parent)
     connectButton(Button4, &TForm1::Button4Click);
     connectButton(Button5, &TForm1::Button5Click);
     connectButton(Button6, &TForm1::Button6Click);
+    connectButton(Button2, &TForm1::Button2Click);
+    connectButton(Button3, &TForm1::Button3Click);
+    Image1->onMouseDown = [this](const PictureMouse& m) { Image1MouseDown(m); };
+    Image1->onMouseMove = [this](const PictureMouse& m) { Image1MouseMove(m); };
+    Image1->onMouseUp = [this](const PictureMouse& m) { Image1MouseUp(m); };
+    Image2->onMouseDown = [this](const PictureMouse& m) { Image2MouseDown(m); };
+    Image2->onMouseMove = [this](const PictureMouse& m) { Image2MouseMove(m); };
+    Image2->onMouseUp = [this](const PictureMouse& m) { Image2MouseUp(m); };
     Image1->onDoubleClick = [this] { Image1DblClick(); };
     Image2->onDoubleClick = [this] { Image2DblClick(); };
 
@@ -146,11 +155,11 @@ TForm1::TForm1(QWidget* parent)
     N1 = separator(Source1, "N1");
     Exit1 = item(Source1, "Exit1", "Exit", &TForm1::Exit1Click);
     Morphing1 = menu("Morphing1", "Build");
-    Bui1 = item(Morphing1, "Bui1", "Interpolated Lines", nullptr);
-    WarpedImages1 = item(Morphing1, "WarpedImages1", "Warped Images", nullptr);
+    Bui1 = item(Morphing1, "Bui1", "Interpolated Lines", &TForm1::Bui1Click);
+    WarpedImages1 = item(Morphing1, "WarpedImages1", "Warped Images", &TForm1::WarpedImages1Click);
     Target1 = menu("Target1", "View");
-    InterpolatedLines1 = item(Target1, "InterpolatedLines1", "Interpolated Lines", nullptr);
-    WarpedImages2 = item(Target1, "WarpedImages2", "Warped Images", nullptr);
+    InterpolatedLines1 = item(Target1, "InterpolatedLines1", "Interpolated Lines", &TForm1::InterpolatedLines1Click);
+    WarpedImages2 = item(Target1, "WarpedImages2", "Warped Images", &TForm1::WarpedImages2Click);
     N3 = separator(Target1, "N3");
     Load2 = item(Target1, "Load2", "Properties Window", &TForm1::Load2Click);
     N4 = separator(Target1, "N4");
@@ -161,8 +170,10 @@ TForm1::TForm1(QWidget* parent)
     ClearLinesTarget1 =
         item(Lines1, "ClearLinesTarget1", "Clear Lines Target", &TForm1::ClearLinesTarget1Click);
     N5 = separator(Lines1, "N5");
-    PutLinesSouorce1 = item(Lines1, "PutLinesSouorce1", "Put Lines Source", nullptr);
-    PutLinesTarget1 = item(Lines1, "PutLinesTarget1", "Put Lines Target", nullptr);
+    PutLinesSouorce1 =
+        item(Lines1, "PutLinesSouorce1", "Put Lines Source", &TForm1::PutLinesSouorce1Click);
+    PutLinesTarget1 =
+        item(Lines1, "PutLinesTarget1", "Put Lines Target", &TForm1::PutLinesTarget1Click);
     N6 = separator(Lines1, "N6");
     Properties2 = item(Lines1, "Properties2", "Properties", &TForm1::Properties2Click);
     Play1 = menu("Play1", "Play");
@@ -267,6 +278,13 @@ void TForm1::LoadSide(Side side) {
     p.image->setPicture(picture);
     p.loadButton->hide();
     MyFormCreate(side == Side::Source ? 2 : 1);
+    // The reset leaves the line-drawing mode; show that, rather than an "Ok" button and a
+    // floating window that no longer draw anything.
+    p.modeButton->setText(QString::fromLatin1(p.idleCaption));
+    if (p.floating && p.floating->isVisible()) {
+        p.floating->setWindowTitle(QString::fromLatin1(p.name));
+        p.floating->hide();
+    }
 }
 
 void TForm1::Load1Click() {
@@ -365,6 +383,9 @@ void TForm1::Properties2Click() {
 
 void TForm1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
+    if (event->spontaneous()) {
+        return; // the window system restoring the window is not the program showing it
+    }
     Form2->show();
     Form6->hide();
     Form7->hide();

@@ -148,6 +148,67 @@ class TForm1 : public QMainWindow {
     void Properties1Click();
     void Properties2Click();
 
+    // --- Line drawing with the mouse (MainWindowLines.cpp) ---
+    void Button2Click();
+    void Button3Click();
+    void PutLinesSouorce1Click();
+    void PutLinesTarget1Click();
+    void Image1MouseDown(const PictureMouse& mouse);
+    void Image1MouseMove(const PictureMouse& mouse);
+    void Image1MouseUp(const PictureMouse& mouse);
+    void Image2MouseDown(const PictureMouse& mouse);
+    void Image2MouseMove(const PictureMouse& mouse);
+    void Image2MouseUp(const PictureMouse& mouse);
+    int FindNearestLine(Side side, int x, int y);
+    // Rebuilds a side's picture and floating window from its clean picture and lines.
+    void RedrawSide(Side side);
+    // Start and end of the line being drawn or edited, shared by both pictures.
+    QPoint DragStart;
+    QPoint DragEnd;
+
+  private:
+    void ToggleLineMode(Side side);
+    void PictureMouseDown(Side side, const PictureMouse& mouse);
+    void PictureMouseMove(Side side, const PictureMouse& mouse);
+    // `copied`: the release run on this side by a Shift-click on the other picture that has
+    // just appended a copy of one of its lines here.
+    void PictureMouseUp(Side side, const PictureMouse& mouse, bool copied);
+    // The rubber band between DragStart and DragEnd in not-XOR, on the picture and the
+    // floating window: drawing it twice leaves both as they were.
+    void DrawBand(const SideParts& parts);
+    void DeleteLine(Side side, int index);
+    void CopyLineToOtherSide(Side from, int index, const PictureMouse& mouse);
+    bool SideIsFull(int count) const;
+    void ShowSideFull(Side side);
+    // "Source 10,20 30,40"
+    QString CoordinatesText(Side side, QPoint start, QPoint end);
+
+  public:
+    // --- end of line drawing ---
+
+    // --- Builds and frame windows (MainWindowBuilds.cpp) ---
+    void Bui1Click();
+    void WarpedImages1Click();
+    void InterpolatedLines1Click();
+    void WarpedImages2Click();
+    // The line count of the last lines build: every element of FrameLineSets holds this many.
+    int FrameLineCount = 0;
+    // Set while a warped build runs; the commands that would change its inputs are refused.
+    bool WarpedBuildRunning = false;
+    // Sizes the window for `frames` pictures of width x height per row and fills the rows.
+    void BuildFrameWindow(class FrameWindow* window, int width, int height, int frames,
+                          TArImage& top, TArImage& middle, TArImage& bottom);
+    void BuildLinesWindow(int frames, int lines);
+    void BuildImagesWindow(int frames, int lines);
+    void DrawFrameLines(class FrameWindow* window, int lines, int frames);
+    void BuildWarpedFrames(class FrameWindow* window, int lines, int frames);
+    // Renders one frame: the warp of every pixel into blend, warpedSource and warpedTarget,
+    // showing progress and handling pending events every few columns.
+    void Morph(PictureBox* source, PictureBox* target, PictureBox* blend, PictureBox* warpedSource,
+               PictureBox* warpedTarget, LineSet sourceLines, LineSet targetLines,
+               LineSet frameLines, int lastLine, double t);
+    // --- end of builds ---
+
   protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;

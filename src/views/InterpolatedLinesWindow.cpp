@@ -1,12 +1,161 @@
 #include "views/InterpolatedLinesWindow.h"
 
+#include "editor/MainWindow.h"
+#include "editor/Program.h"
+#include "platform/gui/Application.h"
+#include "views/PropertiesWindow.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QShowEvent>
+
+#include <algorithm>
+
 namespace morph {
+
+namespace {
+
+// The frames and lines of the last lines build that a viewer asking for `frames` frames and
+// `lines` lines may list: never more than the build stored.
+int StoredFrames(int frames) {
+    return std::clamp(frames, 0, int(Form1->FrameLineSets.size()));
+}
+
+int StoredLines(int lines) {
+    return std::clamp(lines, 0, std::min(Form1->FrameLineCount, LineSlots));
+}
+
+QString LineText(int i, const ControlLine& line, const char* beforeY2) {
+    return QString::number(i + 1) + QStringLiteral(") ") + QString::number(line.x1) +
+           QStringLiteral(", ") + QString::number(line.y1) + QStringLiteral("   ") +
+           QString::number(line.x2) + QString::fromLatin1(beforeY2) + QString::number(line.y2);
+}
+
+} // namespace
 
 TForm3::TForm3(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+    setObjectName(QStringLiteral("Form3"));
     setWindowTitle(QStringLiteral("Interpolated Lines"));
     setFixedSize(321, 188);
     move(300, 200);
+
+    GroupBox1 = new QGroupBox(this);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1->setGeometry(8, 0, 297, 129);
+    GroupBox1->setAutoFillBackground(true);
+    QPalette tooltip = GroupBox1->palette();
+    tooltip.setColor(QPalette::Window, tooltip.color(QPalette::ToolTipBase));
+    GroupBox1->setPalette(tooltip);
+
+    auto combo = [this](const char* name, int left) {
+        auto* c = new QComboBox(GroupBox1);
+        c->setObjectName(QString::fromLatin1(name));
+        c->setEditable(true);
+        c->setInsertPolicy(QComboBox::NoInsert);
+        c->setGeometry(left, 16, 129, 21);
+        return c;
+    };
+    auto list = [this](const char* name, int left) {
+        auto* l = new QListWidget(GroupBox1);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setGeometry(left, 40, 113, 81);
+        return l;
+    };
+    ComboBox1 = combo("ComboBox1", 8);
+    ListBox1 = list("ListBox1", 8);
+    ComboBox2 = combo("ComboBox2", 152);
+    ListBox2 = list("ListBox2", 152);
+    Button4 = new QPushButton(QStringLiteral("OK"), this);
+    Button4->setObjectName(QStringLiteral("Button4"));
+    Button4->setGeometry(124, 134, 41, 25);
+
+    connect(ComboBox1, &QComboBox::activated, this,
+            [this] { RunCommand([this] { ComboBox1Change(); }); });
+    connect(ComboBox2, &QComboBox::activated, this,
+            [this] { RunCommand([this] { ComboBox2Change(); }); });
+    // A typed text names no frame until it is confirmed as one of the entries.
+    connect(ComboBox1->lineEdit(), &QLineEdit::textEdited, this,
+            [this] { RunCommand([this] { ComboBox1Change(); }); });
+    connect(ComboBox2->lineEdit(), &QLineEdit::textEdited, this,
+            [this] { RunCommand([this] { ComboBox2Change(); }); });
+    connect(Button4, &QPushButton::clicked, this,
+            [this] { RunCommand([this] { Button4Click(); }); });
+}
+
+void TForm3::Open() {
+    if (!isVisible()) {
+        FormShow();
+        filledForShow_ = true;
+    }
+    show();
+    raise();
+    filledForShow_ = false;
+}
+
+void TForm3::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Shown by the window system (restored) or already filled by Open: nothing to do.
+    if (!event->spontaneous() && !filledForShow_) {
+        RunCommand([this] { FormShow(); });
+    }
+}
+
+void TForm3::FormShow() {
+    const int frames = Form2->Frames();
+    Frames = frames;
+    Lines = Form1->SourceLineCount;
+    for (QComboBox* c : {ComboBox1, ComboBox2}) {
+        c->clear();
+    }
+    ListBox1->clear();
+    ListBox2->clear();
+    const int shownFrames = StoredFrames(Frames);
+    for (int k = 0; k < shownFrames; ++k) {
+        const QString item = QStringLiteral("Image ") + QString::number(k);
+        ComboBox1->addItem(item);
+        ComboBox2->addItem(item);
+    }
+    for (QComboBox* c : {ComboBox1, ComboBox2}) {
+        c->setCurrentIndex(shownFrames > 0 ? 0 : -1);
+        c->setEditText(QStringLiteral("Image 0"));
+    }
+    if (shownFrames == 0) {
+        return;
+    }
+    const LineSet& first = Form1->FrameLineSets.front();
+    for (int i = 0; i < StoredLines(Lines); ++i) {
+        ListBox1->addItem(LineText(i, first[i], " ,  "));
+        ListBox2->addItem(LineText(i, first[i], " ,  "));
+    }
+}
+
+void TForm3::FillList(QComboBox* combo, QListWidget* list) {
+    list->clear();
+    const int k = combo->currentIndex();
+    // A typed text that is not the current entry's names no frame: the list stays empty.
+    if (k < 0 || combo->currentText() != combo->itemText(k) || k >= StoredFrames(Frames)) {
+        return;
+    }
+    const LineSet& lines = Form1->FrameLineSets[std::size_t(k)];
+    for (int i = 0; i < StoredLines(Lines); ++i) {
+        list->addItem(LineText(i, lines[i], ", "));
+    }
+}
+
+void TForm3::ComboBox1Change() {
+    FillList(ComboBox1, ListBox1);
+}
+
+void TForm3::ComboBox2Change() {
+    FillList(ComboBox2, ListBox2);
+}
+
+void TForm3::Button4Click() {
+    hide();
 }
 
 } // namespace morph

@@ -1,0 +1,46 @@
+#include "views/FrameWindow.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace morph {
+
+FrameWindow::FrameWindow(const QString& caption, QWidget* parent) : QWidget(parent, Qt::Window) {
+    setWindowTitle(caption);
+    scroll_ = new QScrollArea(this);
+    scroll_->setObjectName(QStringLiteral("ScrollArea"));
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setWidgetResizable(false);
+    content_ = new QWidget;
+    content_->setObjectName(QStringLiteral("Content"));
+    scroll_->setWidget(content_);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroll_);
+}
+
+void FrameWindow::SetFrameSize(QSize size) {
+    content_->resize(size);
+    QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    const QRect free = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), size);
+    const QSize shown(std::min(size.width(), free.width()), std::min(size.height(), free.height()));
+    resize(shown);
+    if (shown != size) {
+        // At the screen's size the window only fits where the free area begins.
+        move(free.topLeft());
+    }
+}
+
+PictureBox* FrameWindow::AddPicture(int left, int top, int width, int height) {
+    auto* picture = new PictureBox(content_);
+    picture->setAutoSize(false);
+    picture->setGeometry(left, top, width, height);
+    picture->setVisible(true);
+    return picture;
+}
+
+} // namespace morph
