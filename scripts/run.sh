@@ -4,4 +4,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/build.sh release
-exec build/release/src/cli/morph-render --demo "$@"
+exec build/release/src/app/morphing "$@"
