@@ -6,6 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
   libgtest-dev libgmock-dev googletest libbenchmark-dev
+  ffmpeg
 )
 
 missing=()
