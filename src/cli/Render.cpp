@@ -1,6 +1,7 @@
 #include "cli/Render.h"
 
 #include "animation/VqvCodec.h"
+#include "avi/AviWriter.h"
 #include "cli/LinesFile.h"
 #include "platform/MorphError.h"
 #include "platform/QtImageIO.h"
@@ -65,7 +66,7 @@ class ProgressBar {
 };
 
 void PrintSummary(std::ostream& out, const std::vector<Bitmap>& frames, const std::string& vqvPath,
-                  const std::string& pngDir) {
+                  const std::string& pngDir, const std::string& aviPath) {
     const int count = int(frames.size());
     const Bitmap& first = frames.front();
     out << "Rendered " << count << " frames of " << first.width() << " x " << first.height()
@@ -76,6 +77,9 @@ void PrintSummary(std::ostream& out, const std::vector<Bitmap>& frames, const st
     if (!pngDir.empty()) {
         out << "Wrote " << (fs::path(pngDir) / FramePngName(0, count)).string() << " to "
             << FramePngName(count - 1, count) << "\n";
+    }
+    if (!aviPath.empty()) {
+        out << "Wrote " << aviPath << "\n";
     }
 }
 
@@ -151,26 +155,67 @@ void PngFrameWriter::rollBack() noexcept {
     }
 }
 
-void WriteRenderOutputs(const std::vector<Bitmap>& frames, const std::string& vqvPath,
-                        const std::string& pngDir) {
+std::vector<const Bitmap*> AviFrameOrder(const std::vector<Bitmap>& frames,
+                                         AviDirection direction) {
+    std::vector<const Bitmap*> order;
+    if (direction != AviDirection::Backward) {
+        for (const Bitmap& frame : frames) {
+            order.push_back(&frame);
+        }
+    }
+    if (direction != AviDirection::Forward) {
+        for (auto frame = frames.rbegin(); frame != frames.rend(); ++frame) {
+            order.push_back(&*frame);
+        }
+    }
+    return order;
+}
+
+void CheckAviOptions(const RenderOptions& options) {
+    if (!options.aviPath.empty()) {
+        TAviWriter writer;
+        writer.ChangeWavFileName(options.wavPath);
+    }
+}
+
+void WriteRenderAvi(const std::vector<Bitmap>& frames, const RenderOptions& options) {
+    TAviWriter writer;
+    writer.Bitmaps = AviFrameOrder(frames, options.direction);
+    writer.Height = frames.empty() ? 0 : frames.front().height();
+    writer.Width = frames.empty() ? 0 : frames.front().width();
+    writer.Stretch = false;
+    writer.FrameTime = options.frameTime;
+    writer.FileName = options.aviPath;
+    writer.ChangeWavFileName(options.wavPath);
+    writer.WriteAviFile();
+}
+
+void WriteRenderOutputs(const std::vector<Bitmap>& frames, const RenderOptions& options) {
     std::optional<PngFrameWriter> png;
-    if (!pngDir.empty()) {
-        png.emplace(pngDir);
+    if (!options.pngDir.empty()) {
+        png.emplace(options.pngDir);
         png->prepare(frames);
     }
-    if (!vqvPath.empty()) {
-        WriteVqv(vqvPath, frames);
-    }
-    if (png) {
-        try {
-            png->commit();
-        } catch (...) {
-            std::error_code error;
-            if (!vqvPath.empty()) {
-                fs::remove(vqvPath, error);
-            }
-            throw;
+    // Files already in place are taken away again when a later output fails.
+    std::vector<std::string> written;
+    try {
+        if (!options.aviPath.empty()) {
+            WriteRenderAvi(frames, options);
+            written.push_back(options.aviPath);
         }
+        if (!options.vqvPath.empty()) {
+            WriteVqv(options.vqvPath, frames);
+            written.push_back(options.vqvPath);
+        }
+        if (png) {
+            png->commit();
+        }
+    } catch (...) {
+        std::error_code error;
+        for (const std::string& path : written) {
+            fs::remove(path, error);
+        }
+        throw;
     }
 }
 
@@ -246,6 +291,7 @@ int RunMorphRender(const std::vector<std::string>& args, std::ostream& out, std:
             out << "Rendering the demo morph of " << samples.string() << "\n" << std::flush;
         }
 
+        CheckAviOptions(options);
         const RenderInputs inputs = LoadRenderInputs(options);
         std::optional<ProgressBar> bar;
         BuildProgress progress;
@@ -257,13 +303,13 @@ int RunMorphRender(const std::vector<std::string>& args, std::ostream& out, std:
         if (bar) {
             bar->finish();
         }
-        WriteRenderOutputs(frames, options.vqvPath, options.pngDir);
+        WriteRenderOutputs(frames, options);
         if (options.demo) {
             const fs::path here = fs::current_path();
             options.vqvPath = (here / kDemoVqv).string();
             options.pngDir = (here / kDemoPngDir).string();
         }
-        PrintSummary(out, frames, options.vqvPath, options.pngDir);
+        PrintSummary(out, frames, options.vqvPath, options.pngDir, options.aviPath);
         return 0;
     } catch (const UsageError& e) {
         err << WithFullStop(e.message()) << "\n"

@@ -48,10 +48,20 @@ class PngFrameWriter {
     bool committed_ = false;
 };
 
-// Writes the frames to the .vQv file and/or the PNG folder (empty: not wanted); on failure
-// neither output is left behind.
-void WriteRenderOutputs(const std::vector<Bitmap>& frames, const std::string& vqvPath,
-                        const std::string& pngDir);
+// The frames of the AVI video in the order of the direction; they point into `frames`.
+std::vector<const Bitmap*> AviFrameOrder(const std::vector<Bitmap>& frames, AviDirection direction);
+
+// Raises the writer's message when the sound file's name cannot be used, so that a bad name
+// stops morph-render before it renders.
+void CheckAviOptions(const RenderOptions& options);
+
+// Writes the frames, unscaled, to the AVI file of the options, with their frame time,
+// direction and sound file.
+void WriteRenderAvi(const std::vector<Bitmap>& frames, const RenderOptions& options);
+
+// Writes the frames to the .vQv file, the PNG folder and the AVI file that the options name;
+// on failure none of the outputs is left behind.
+void WriteRenderOutputs(const std::vector<Bitmap>& frames, const RenderOptions& options);
 
 struct RenderInputs {
     Bitmap source;

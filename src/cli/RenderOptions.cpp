@@ -2,6 +2,7 @@
 
 #include "platform/Convert.h"
 
+#include <cctype>
 #include <optional>
 #include <set>
 #include <string_view>
@@ -10,9 +11,26 @@ namespace morph {
 
 namespace {
 
-constexpr std::string_view kValueOptions[] = {"--source", "--target",  "--lines",  "--frames",
-                                              "--a",      "--b",       "--p",      "--mode",
-                                              "--vqv",    "--png-dir", "--threads"};
+constexpr std::string_view kValueOptions[] = {"--source", "--target",     "--lines",    "--frames",
+                                              "--a",      "--b",          "--p",        "--mode",
+                                              "--vqv",    "--png-dir",    "--threads",  "--avi",
+                                              "--wav",    "--frame-time", "--direction"};
+
+// Options that only shape the AVI video.
+constexpr const char* kAviOnlyOptions[] = {"--wav", "--frame-time", "--direction"};
+
+bool EndsWithAvi(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.size() < 4) {
+        return false;
+    }
+    std::string extension = name.substr(name.size() - 4);
+    for (char& c : extension) {
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return extension == ".avi";
+}
 
 bool TakesValue(std::string_view name) {
     for (const std::string_view option : kValueOptions) {
@@ -37,6 +55,7 @@ RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
     options.constants.a = StrToFloat(kDefaultA);
     options.constants.b = StrToFloat(kDefaultB);
     options.constants.p = StrToFloat(kDefaultP);
+    options.frameTime = StrToInt(kDefaultFrameTime);
 
     if (args.empty()) {
         throw UsageError("No options given");
@@ -88,6 +107,33 @@ RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
         } else if (name == "--png-dir") {
             RequireNonEmpty(name, *value);
             options.pngDir = *value;
+        } else if (name == "--avi") {
+            RequireNonEmpty(name, *value);
+            // The file handler goes by the extension; say so now rather than after rendering.
+            if (!EndsWithAvi(*value)) {
+                throw UsageError("The option --avi needs a file name ending in .avi, not '" +
+                                 *value + "'");
+            }
+            options.aviPath = *value;
+        } else if (name == "--wav") {
+            RequireNonEmpty(name, *value);
+            options.wavPath = *value;
+        } else if (name == "--frame-time") {
+            options.frameTime = StrToInt(*value);
+            if (options.frameTime < 1) {
+                throw UsageError("The frame time must be at least 1 ms, not '" + *value + "'");
+            }
+        } else if (name == "--direction") {
+            if (*value == "forward") {
+                options.direction = AviDirection::Forward;
+            } else if (*value == "backward") {
+                options.direction = AviDirection::Backward;
+            } else if (*value == "pingpong") {
+                options.direction = AviDirection::PingPong;
+            } else {
+                throw UsageError("The direction must be forward, backward or pingpong, not '" +
+                                 *value + "'");
+            }
         } else if (name == "--frames") {
             options.frames = StrToInt(*value);
         } else if (name == "--a") {
@@ -128,6 +174,11 @@ RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
             throw UsageError(std::string("The option ") + required + " is required");
         }
     }
+    for (const char* aviOnly : kAviOnlyOptions) {
+        if (seen.contains(aviOnly) && !seen.contains("--avi")) {
+            throw UsageError(std::string("The option ") + aviOnly + " needs --avi");
+        }
+    }
     return options;
 }
 
@@ -135,7 +186,8 @@ std::string RenderSynopsis() {
     return "Usage:\n"
            "  morph-render --source S --target T --lines L [--frames N] [--a A] [--b B]\n"
            "               [--p P] [--mode endpoints|middle] [--vqv OUT.vQv] [--png-dir DIR]\n"
-           "               [--threads K]\n"
+           "               [--avi OUT.avi [--wav W.wav] [--frame-time MS]\n"
+           "               [--direction forward|backward|pingpong]] [--threads K]\n"
            "  morph-render --demo [--threads K]\n"
            "  morph-render --help\n";
 }
@@ -143,8 +195,8 @@ std::string RenderSynopsis() {
 std::string RenderUsage() {
     return RenderSynopsis() + "\n" +
            "Renders the morph of picture S into picture T along the line pairs of the lines\n"
-           "file L, N frames from S to T, and writes them as an animation file and/or PNG\n"
-           "frames (DIR/frame_000.png, ...).\n"
+           "file L, N frames from S to T, and writes them as an animation file, PNG frames\n"
+           "(DIR/frame_000.png, ...) and/or an uncompressed AVI video.\n"
            "\n"
            "  --source S, --target T  pictures of the same size (BMP, PNG, JPEG, ...)\n"
            "  --lines L               UTF-8 text, one line per control line:\n"
@@ -157,6 +209,11 @@ std::string RenderUsage() {
            "  --mode M                line interpolation: endpoints (default) or middle\n"
            "  --vqv OUT.vQv           write the frames as an animation file\n"
            "  --png-dir DIR           write the frames as DIR/frame_000.png, ...\n"
+           "  --avi OUT.avi           write the frames as an AVI video, unscaled\n"
+           "  --wav W.wav             add the sound of a WAV file to the video\n"
+           "  --frame-time MS         milliseconds per video frame (50)\n"
+           "  --direction D           frame order of the video: forward (default), backward,\n"
+           "                          or pingpong (forward, then backward: 2N frames)\n"
            "  --threads K             use at most K threads (default: every core)\n"
            "  --demo                  render the bundled sample morph to morph-demo.vQv and\n"
            "                          morph-demo/ in the current folder\n"

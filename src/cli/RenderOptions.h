@@ -10,6 +10,10 @@
 
 namespace morph {
 
+// The order of the frames in the AVI video: pingpong runs forward and then backward, the
+// last frame twice in the middle and the first at both ends (2N frames).
+enum class AviDirection { Forward, Backward, PingPong };
+
 struct RenderOptions {
     bool help = false;
     bool demo = false;
@@ -18,6 +22,10 @@ struct RenderOptions {
     std::string linesPath;
     std::string vqvPath; // empty: no .vQv file
     std::string pngDir;  // empty: no PNG frames
+    std::string aviPath; // empty: no AVI video
+    std::string wavPath; // empty: a video without sound
+    int frameTime = 0;   // milliseconds per video frame
+    AviDirection direction = AviDirection::Forward;
     int frames = 2;
     WarpConstants constants;
     InterpolationMode mode = InterpolationMode::EndPoints;
@@ -35,6 +43,7 @@ inline constexpr const char* kDefaultFrames = "2";
 inline constexpr const char* kDefaultA = "2";
 inline constexpr const char* kDefaultB = "1";
 inline constexpr const char* kDefaultP = "0";
+inline constexpr const char* kDefaultFrameTime = "50";
 
 // Parses the arguments after the program name. Values are converted with StrToInt and
 // StrToFloat and raise their MorphError; a malformed command line raises UsageError.

@@ -4,6 +4,7 @@
 #include "engine/FrameBuild.h"
 #include "platform/QtImageIO.h"
 #include "platform/TempDir.h"
+#include "support/Decoders.h"
 
 #include <gtest/gtest.h>
 
@@ -60,9 +61,10 @@ class MorphRender : public ::testing::Test {
             expanded.replace(at, shorthand.size(),
                              "--source source.png --target target.png --lines pairs.lines");
         }
-        const std::string command = "cd '" + work_.file("") + "' && '" MORPH_RENDER_EXE "' " +
-                                    expanded + " >'" + logs_.file("out") + "' 2>'" +
-                                    logs_.file("err") + "' </dev/null";
+        const std::string command = "cd '" + work_.file("") + "' && TMPDIR='" + temp_.file("") +
+                                    "' '" MORPH_RENDER_EXE "' " + expanded + " >'" +
+                                    logs_.file("out") + "' 2>'" + logs_.file("err") +
+                                    "' </dev/null";
         const int raw = std::system(command.c_str());
         RunResult result;
         result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -79,10 +81,12 @@ class MorphRender : public ::testing::Test {
         EXPECT_EQ(result.err, message + "\n");
         EXPECT_EQ(result.out, "");
         EXPECT_EQ(work_.entries(), inputs_);
+        EXPECT_TRUE(temp_.entries().empty());
     }
 
     test::TempDir work_;
     test::TempDir logs_;
+    test::TempDir temp_; // the temporary folder of morph-render
     Bitmap source_;
     Bitmap target_;
     std::set<std::string> inputs_;
@@ -216,6 +220,55 @@ TEST_F(MorphRender, CommandLineErrorsShowTheUsage) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out.rfind("Usage:\n", 0), 0u);
     EXPECT_EQ(result.err, "");
+}
+
+TEST_F(MorphRender, AviVideoHasTheFramesInTheirDirectionWithTheSound) {
+    const std::string samples = test::PcmSamples(5000, 2, 16);
+    test::WriteAll(work_.file("sound.wav"), test::PcmWav(22050, 2, 16, samples));
+    const RunResult result = Run("SRC TGT LINES --frames 3 --vqv out.vQv --avi out.avi "
+                                 "--wav sound.wav --frame-time 40 --direction pingpong");
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("Wrote out.avi\n"), std::string::npos) << result.out;
+    EXPECT_TRUE(temp_.entries().empty());
+
+    const std::vector<Bitmap> frames = ReadVqv(work_.file("out.vQv"));
+    ASSERT_EQ(frames.size(), 3u);
+    std::string pingPong;
+    for (const int k : {0, 1, 2, 2, 1, 0}) {
+        pingPong += test::RgbBytes(frames[std::size_t(k)]);
+    }
+    const auto streams = test::ProbeStreams(work_.file("out.avi"));
+    ASSERT_EQ(streams.size(), 2u);
+    EXPECT_EQ(streams[0].at("width"), "24");
+    EXPECT_EQ(streams[0].at("height"), "16");
+    EXPECT_EQ(streams[0].at("r_frame_rate"), "25/1");
+    EXPECT_EQ(streams[0].at("nb_read_frames"), "6");
+    EXPECT_TRUE(test::DecodeVideo(work_.file("out.avi")) == pingPong);
+    EXPECT_TRUE(test::DecodeAudio(work_.file("out.avi"), 16) == samples);
+
+    // The defaults: forward at 50 ms a frame, no sound; and backward.
+    ASSERT_EQ(Run("SRC TGT LINES --frames 3 --avi forward.AVI").status, 0);
+    const auto forward = test::ProbeStreams(work_.file("forward.AVI"));
+    ASSERT_EQ(forward.size(), 1u);
+    EXPECT_EQ(forward[0].at("r_frame_rate"), "20/1");
+    EXPECT_TRUE(test::DecodeVideo(work_.file("forward.AVI")) ==
+                test::RgbBytes(frames[0]) + test::RgbBytes(frames[1]) + test::RgbBytes(frames[2]));
+    ASSERT_EQ(Run("SRC TGT LINES --frames 3 --avi back.avi --direction backward").status, 0);
+    EXPECT_TRUE(test::DecodeVideo(work_.file("back.avi")) ==
+                test::RgbBytes(frames[2]) + test::RgbBytes(frames[1]) + test::RgbBytes(frames[0]));
+}
+
+TEST_F(MorphRender, AviFailuresShowTheWritersMessageAndLeaveNoOutput) {
+    test::WriteAll(work_.file("noise.wav"), "RIFF....WAVEnothing like a sound file");
+    inputs_ = work_.entries();
+    ExpectRefused("SRC TGT LINES --avi out.avi --wav missing.wav",
+                  "A disk error occurred while opening the audio file.");
+    ExpectRefused("SRC TGT LINES --avi out.avi --wav noise.wav",
+                  "The file could not be read, indicating a corrupt file or an unrecognized "
+                  "format.");
+    ExpectRefused("SRC TGT LINES --avi out.avi --wav song.mp3",
+                  "WavFileName must name a file with the .wav extension.");
+    ExpectRefused("SRC TGT LINES --avi missing/out.avi", "Unable to write output file.");
 }
 
 TEST_F(MorphRender, DemoRendersTheSamplesIntoTheCurrentFolder) {

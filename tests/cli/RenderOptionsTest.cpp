@@ -110,6 +110,38 @@ TEST(RenderOptions, MalformedCommandLinesAreUsageErrors) {
               "The option --lines is required.");
 }
 
+TEST(RenderOptions, AviOptionsAndTheirDefaults) {
+    const RenderOptions plain = ParseRenderOptions(kRequired);
+    EXPECT_EQ(plain.aviPath, "");
+    EXPECT_EQ(plain.wavPath, "");
+    EXPECT_EQ(plain.frameTime, 50);
+    EXPECT_EQ(plain.direction, AviDirection::Forward);
+
+    const RenderOptions all = ParseRenderOptions(With(
+        {"--avi", "out/Movie.AVI", "--wav=s.wav", "--frame-time", "40", "--direction=pingpong"}));
+    EXPECT_EQ(all.aviPath, "out/Movie.AVI");
+    EXPECT_EQ(all.wavPath, "s.wav");
+    EXPECT_EQ(all.frameTime, 40);
+    EXPECT_EQ(all.direction, AviDirection::PingPong);
+    EXPECT_EQ(ParseRenderOptions(With({"--avi", "m.avi", "--direction", "backward"})).direction,
+              AviDirection::Backward);
+
+    EXPECT_EQ(Refuse(With({"--wav", "s.wav"})).message, "The option --wav needs --avi.");
+    EXPECT_EQ(Refuse(With({"--direction", "forward"})).message,
+              "The option --direction needs --avi.");
+    EXPECT_EQ(Refuse(With({"--avi", "movie.mp4"})).message,
+              "The option --avi needs a file name ending in .avi, not 'movie.mp4'");
+    EXPECT_EQ(Refuse(With({"--avi", "avi"})).message,
+              "The option --avi needs a file name ending in .avi, not 'avi'");
+    EXPECT_EQ(Refuse(With({"--avi", "m.avi", "--frame-time", "0"})).message,
+              "The frame time must be at least 1 ms, not '0'");
+    EXPECT_EQ(Refuse(With({"--avi", "m.avi", "--direction", "sideways"})).message,
+              "The direction must be forward, backward or pingpong, not 'sideways'");
+    EXPECT_EQ(Refuse(With({"--avi", "m.avi", "--frame-time", "fast"})).message,
+              "'fast' is not a valid integer value.");
+    EXPECT_TRUE(Refuse({"--demo", "--avi", "m.avi"}).usage);
+}
+
 TEST(RenderOptions, DemoAndHelpNeedNothingElse) {
     EXPECT_TRUE(ParseRenderOptions({"--help"}).help);
     EXPECT_TRUE(ParseRenderOptions({"--demo"}).demo);
