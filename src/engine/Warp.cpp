@@ -1,16 +1,23 @@
 #include "engine/Warp.h"
 
+#include "engine/WarpKernel.h"
 #include "platform/MorphError.h"
 
 #include <omp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <limits>
 #include <optional>
 #include <string>
 #include <vector>
+
+#ifndef MORPH_LITERAL_WARP
+#define MORPH_LITERAL_WARP 0
+#endif
 
 namespace morph {
 
@@ -101,9 +108,21 @@ Fault CheckedPower(double base, double exponent, double& result) {
     return std::isinf(result) ? Fault::Overflow : Fault::None;
 }
 
+// Round to nearest, ties to even, for every double: below 2^52 adding and taking away 2^52
+// rounds in the default rounding mode; from 2^52 on every double is whole. The same result
+// as std::nearbyint, without a library call on processors that lack a rounding instruction.
+inline double RoundEven(double value) {
+    constexpr double kTwo52 = 4503599627370496.0;
+    const double magnitude = std::fabs(value);
+    if (!(magnitude < kTwo52)) {
+        return value;
+    }
+    return std::copysign((magnitude + kTwo52) - kTwo52, value);
+}
+
 // Round to a whole number the way a 64-bit integer conversion would: out of range is invalid.
 Fault RoundChecked(double value, double& result) {
-    result = std::nearbyint(value);
+    result = RoundEven(value);
     if (!(std::fabs(result) < 9223372036854775808.0)) {
         return Fault::Invalid;
     }
@@ -129,9 +148,13 @@ struct PreparedLine {
     // Power(len, P), or its fault.
     double lengthTerm = 0;
     Fault lengthFault = Fault::None;
-    // Weights for every whole distance this line can have inside the picture.
+    // Weights for every whole distance this line can have inside the picture, from
+    // tableOffset on; NaN where the weight faults (the checked path then finds the fault).
+    // The array is padded with NaN to at least warp::kMinTableSize entries; tableLast is the
+    // index of the last real one.
     std::int64_t tableOffset = 0;
-    std::vector<WeightEntry> table;
+    std::int64_t tableLast = -1;
+    std::vector<double> weights;
 };
 
 WeightEntry ComputeWeight(const PreparedLine& line, std::int64_t dist, const WarpConstants& k) {
@@ -151,6 +174,9 @@ WeightEntry ComputeWeight(const PreparedLine& line, std::int64_t dist, const War
 
 constexpr std::int64_t kMinParallelWork = 16384;
 constexpr std::int64_t kMaxWeightTable = std::int64_t(1) << 20;
+// Weights up to this size cannot make a weighted sum of at most LineSlots offsets (each
+// below 2^50 in size) overflow.
+constexpr double kSafeWeight = 1.0e290;
 
 double SignedDistanceNumerator(const PreparedLine& l, double x, double y) {
     return x * l.dy - y * l.dx + l.vConst;
@@ -201,16 +227,40 @@ PreparedLine PrepareLine(const ControlLine& f, const ControlLine& s, const Contr
     const double lowAbs =
         (vMin <= 0 && vMax >= 0) ? 0.0 : std::min(std::fabs(vMin), std::fabs(vMax));
     const double highAbs = std::max(std::fabs(vMin), std::fabs(vMax));
-    const auto low = static_cast<std::int64_t>(std::nearbyint(lowAbs));
-    const auto high = static_cast<std::int64_t>(std::nearbyint(highAbs));
+    const auto low = static_cast<std::int64_t>(RoundEven(lowAbs));
+    const auto high = static_cast<std::int64_t>(RoundEven(highAbs));
     if (high - low + 1 <= kMaxWeightTable) {
         l.tableOffset = low;
-        l.table.resize(std::size_t(high - low + 1));
+        l.tableLast = high - low;
+        l.weights.assign(std::size_t(std::max<std::int64_t>(high - low + 1, warp::kMinTableSize)),
+                         std::numeric_limits<double>::quiet_NaN());
         for (std::int64_t d = low; d <= high; ++d) {
-            l.table[std::size_t(d - low)] = ComputeWeight(l, d, k);
+            const WeightEntry entry = ComputeWeight(l, d, k);
+            l.weights[std::size_t(d - low)] = entry.fault == Fault::None
+                                                  ? entry.weight
+                                                  : std::numeric_limits<double>::quiet_NaN();
         }
     }
     return l;
+}
+
+// Whether some pixel of the frame can fault. With every weight positive, finite and not
+// huge, every sum stays finite, the weight sum positive and the averaged offsets as small as
+// the offsets (a few times 10^14 at most with coordinates within kMaxLineCoordinate and at
+// most 2^28 pixels); the positions then always convert.
+bool LinesCanFault(const std::vector<PreparedLine>& lines) {
+    for (const PreparedLine& l : lines) {
+        if (l.degenerate || l.weights.empty()) {
+            return true;
+        }
+        for (std::int64_t i = 0; i <= l.tableLast; ++i) {
+            const double w = l.weights[std::size_t(i)];
+            if (!(w > 0 && w <= kSafeWeight)) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 struct PixelMap {
@@ -234,25 +284,34 @@ Fault MapPixelChecked(const std::vector<PreparedLine>& lines, int x, int y, cons
         if (Fault f = Divide(SignedDistanceNumerator(l, xd, yd), l.len, v); f != Fault::None) {
             return f;
         }
-        double across[4] = {};
-        if (Fault f = Divide(l.sdy * v, l.slen, across[0]); f != Fault::None) {
+        // Each side: both divisions, then both roundings.
+        const double sideValues[2][5] = {{l.sdx, l.sdy, l.slen, l.sx, l.sy},
+                                         {l.tdx, l.tdy, l.tlen, l.tx, l.ty}};
+        double rounded[4] = {};
+        for (int side = 0; side < 2; ++side) {
+            const double* s = sideValues[side];
+            double acrossX = 0;
+            double acrossY = 0;
+            if (Fault f = Divide(s[1] * v, s[2], acrossX); f != Fault::None) {
+                return f;
+            }
+            if (Fault f = Divide(s[0] * v, s[2], acrossY); f != Fault::None) {
+                return f;
+            }
+            if (Fault f = RoundChecked(u * s[0] + s[3] + acrossX, rounded[2 * side]);
+                f != Fault::None) {
+                return f;
+            }
+            if (Fault f = RoundChecked(u * s[1] + s[4] - acrossY, rounded[2 * side + 1]);
+                f != Fault::None) {
+                return f;
+            }
+        }
+        double distance = 0;
+        if (Fault f = RoundChecked(std::fabs(v), distance); f != Fault::None) {
             return f;
         }
-        if (Fault f = Divide(l.sdx * v, l.slen, across[1]); f != Fault::None) {
-            return f;
-        }
-        if (Fault f = Divide(l.tdy * v, l.tlen, across[2]); f != Fault::None) {
-            return f;
-        }
-        if (Fault f = Divide(l.tdx * v, l.tlen, across[3]); f != Fault::None) {
-            return f;
-        }
-        const double xs = std::nearbyint(u * l.sdx + l.sx + across[0]);
-        const double ys = std::nearbyint(u * l.sdy + l.sy - across[1]);
-        const double xt = std::nearbyint(u * l.tdx + l.tx + across[2]);
-        const double yt = std::nearbyint(u * l.tdy + l.ty - across[3]);
-        const auto dist = static_cast<std::int64_t>(std::nearbyint(std::fabs(v)));
-        const WeightEntry w = ComputeWeight(l, dist, k);
+        const WeightEntry w = ComputeWeight(l, static_cast<std::int64_t>(distance), k);
         if (w.fault != Fault::None) {
             return w.fault;
         }
@@ -260,7 +319,8 @@ Fault MapPixelChecked(const std::vector<PreparedLine>& lines, int x, int y, cons
         if (Fault f = Add(sw, w.weight, sw); f != Fault::None) {
             return f;
         }
-        const double offsets[4] = {xs - xd, ys - yd, xt - xd, yt - yd};
+        const double offsets[4] = {rounded[0] - xd, rounded[1] - yd, rounded[2] - xd,
+                                   rounded[3] - yd};
         double* sums[4] = {&ssx, &ssy, &stx, &sty};
         for (int i = 0; i < 4; ++i) {
             if (Fault f = Multiply(w.weight, offsets[i], term); f != Fault::None) {
@@ -300,7 +360,7 @@ class FrameWarper {
   public:
     FrameWarper(const Bitmap& source, const Bitmap& target, Bitmap& blend, Bitmap& warpedSource,
                 Bitmap& warpedTarget, std::vector<PreparedLine> lines, double t,
-                const WarpConstants& k)
+                const WarpConstants& k, warp::MapRowsFn kernel)
         : source_(source), target_(target), blend_(blend), warpedSource_(warpedSource),
           warpedTarget_(warpedTarget), lines_(std::move(lines)), k_(k), width_(source.width()),
           height_(source.height()) {
@@ -308,12 +368,58 @@ class FrameWarper {
             fromSource_[b] = (1.0 - t) * b;
             fromTarget_[b] = t * b;
         }
+        // With |1 - t| and |t| this small every blended byte rounds and converts.
+        blendSafe_ =
+            std::fabs(1.0 - t) < warp::kKernelBlendLimit && std::fabs(t) < warp::kKernelBlendLimit;
+        canFault_ = !blendSafe_ || LinesCanFault(lines_);
+        bool tables = true;
+        for (const PreparedLine& l : lines_) {
+            tables = tables && !l.weights.empty();
+        }
+        if (kernel != nullptr && tables && blendSafe_ && !lines_.empty()) {
+            kernel_ = kernel;
+            kernelLines_.reserve(lines_.size());
+            for (const PreparedLine& l : lines_) {
+                warp::KernelLine kl;
+                kl.dx = l.dx;
+                kl.dy = l.dy;
+                kl.px = l.px;
+                kl.py = l.py;
+                kl.vConst = l.vConst;
+                kl.lenSq = l.lenSq;
+                kl.len = l.len;
+                kl.sx = l.sx;
+                kl.sy = l.sy;
+                kl.sdx = l.sdx;
+                kl.sdy = l.sdy;
+                kl.slen = l.slen;
+                kl.tx = l.tx;
+                kl.ty = l.ty;
+                kl.tdx = l.tdx;
+                kl.tdy = l.tdy;
+                kl.tlen = l.tlen;
+                kl.tableLow = double(l.tableOffset);
+                kl.tableLast = double(l.tableLast);
+                kl.tableSize = double(l.weights.size());
+                kl.weights = l.weights.data();
+                kernelLines_.push_back(kl);
+            }
+            frame_.lines = kernelLines_.data();
+            frame_.lineCount = int(kernelLines_.size());
+            frame_.width = width_;
+            frame_.height = height_;
+            frame_.source = source_.data();
+            frame_.target = target_.data();
+            frame_.keep = 1.0 - t;
+            frame_.take = t;
+        }
     }
 
     int width() const { return width_; }
     int height() const { return height_; }
 
-    // Maps and writes pixel (x, y); returns the fault instead of writing when there is one.
+    // Maps and writes pixel (x, y) on the scalar path; returns the fault instead of writing
+    // when there is one.
     Fault Pixel(int x, int y) {
         PixelMap map{};
         Fault fault = MapPixelFast(x, y, map);
@@ -324,8 +430,12 @@ class FrameWarper {
         const Colour c2 = target_.pixel(int(map.tx), int(map.ty));
         Colour mixed = c1 & 0xFF000000u;
         for (int shift = 0; shift < 24; shift += 8) {
-            const double value = std::nearbyint(fromSource_[(c1 >> shift) & 0xFF] +
-                                                fromTarget_[(c2 >> shift) & 0xFF]);
+            double value = 0;
+            if (Fault f = RoundChecked(
+                    fromSource_[(c1 >> shift) & 0xFF] + fromTarget_[(c2 >> shift) & 0xFF], value);
+                f != Fault::None) {
+                return f;
+            }
             mixed |= (Colour(static_cast<std::int64_t>(value)) & 0xFFu) << shift;
         }
         blend_.setPixel(x, y, mixed);
@@ -334,61 +444,130 @@ class FrameWarper {
         return Fault::None;
     }
 
-    // Writes the pixels of columns [x0, x1) with y >= firstRow in column x0, all rows in
-    // the others, in parallel. Returns the first fault in column order with its pixel; the
-    // pixels after it are restored to what they were.
-    std::optional<std::pair<std::int64_t, Fault>> Block(int x0, int x1, int threads,
+    // Writes the pixels of columns [x0, x1), all rows except (x0, 0), which the progress
+    // point has written, in parallel. Returns the first fault in column order with its
+    // pixel; the pixels after it are restored to what they were.
+    std::optional<std::pair<std::int64_t, Fault>> Block(int x0, int x1, bool inTeam, int threads,
                                                         bool parallelSmallBlocks) {
         const int columns = x1 - x0;
         const std::int64_t blockPixels = std::int64_t(columns) * height_;
         if (blockPixels <= 1) {
             return std::nullopt;
         }
-        SaveBlock(x0, x1);
-        const std::int64_t noFault = std::numeric_limits<std::int64_t>::max();
-        std::int64_t firstKey = noFault;
-        Fault firstFault = Fault::None;
+        // Restoring is only needed after a fault; most frames cannot have one.
+        const bool save = canFault_;
+        if (save) {
+            SaveBlock(x0, x1);
+        }
         // Waking threads costs more than a few thousand pixel-line evaluations.
         const bool small =
             !parallelSmallBlocks && blockPixels * std::int64_t(lines_.size()) < kMinParallelWork;
-        const int bands = small ? 1 : std::max(1, std::min(threads, height_));
-#pragma omp parallel num_threads(bands)
-        {
-            const int band = omp_get_thread_num();
-            const int count = omp_get_num_threads();
-            const int y0 = int(std::int64_t(height_) * band / count);
-            const int y1 = int(std::int64_t(height_) * (band + 1) / count);
-            std::int64_t myKey = noFault;
-            Fault myFault = Fault::None;
-            for (int y = y0; y < y1; ++y) {
-                for (int x = x0; x < x1; ++x) {
-                    if (x == x0 && y == 0) {
-                        continue; // written before the progress point
-                    }
-                    const std::int64_t key = std::int64_t(x - x0) * height_ + y;
-                    if (key > myKey) {
-                        continue;
-                    }
-                    if (Fault f = Pixel(x, y); f != Fault::None) {
-                        myKey = key;
-                        myFault = f;
-                    }
-                }
-            }
-#pragma omp critical(morph_warp_fault)
-            if (myKey < firstKey) {
-                firstKey = myKey;
-                firstFault = myFault;
+        const int bands = small || !inTeam ? 1 : std::max(1, std::min(threads, height_));
+        // Row ranges of a few vectors each, taken by whichever thread is free, so a thread
+        // slowed down by other work on its core does not hold up the block.
+        int rowsPerTask = height_;
+        if (bands > 1) {
+            rowsPerTask = (height_ + bands * 4 - 1) / (bands * 4);
+            if (rowsPerTask > 8) {
+                rowsPerTask = (rowsPerTask + 15) / 16 * 16;
             }
         }
-        if (firstKey == noFault) {
+        const int tasks = (height_ + rowsPerTask - 1) / rowsPerTask;
+        // Every task reports its first fault; the earliest one in column order wins. The
+        // shared key only lets later work stop early.
+        std::atomic<std::int64_t> earliest{kNoFault};
+        results_.assign(std::size_t(tasks), {kNoFault, Fault::None});
+        auto runTask = [&](int task) {
+            Fault fault = Fault::None;
+            const std::int64_t key =
+                Task(x0, x1, task * rowsPerTask, std::min(height_, (task + 1) * rowsPerTask),
+                     earliest, fault);
+            results_[std::size_t(task)] = {key, fault};
+            std::int64_t seen = earliest.load(std::memory_order_relaxed);
+            while (key < seen &&
+                   !earliest.compare_exchange_weak(seen, key, std::memory_order_relaxed)) {
+            }
+        };
+        if (bands == 1) {
+            for (int task = 0; task < tasks; ++task) {
+                runTask(task);
+            }
+        } else {
+            // The calling thread takes tasks too while it waits for the block; the other
+            // threads of the team take them from the barrier they wait at.
+#pragma omp taskloop grainsize(1) shared(runTask)
+            for (int task = 0; task < tasks; ++task) {
+                runTask(task);
+            }
+        }
+        std::int64_t firstKey = kNoFault;
+        Fault firstFault = Fault::None;
+        for (const auto& [key, fault] : results_) {
+            if (key < firstKey) {
+                firstKey = key;
+                firstFault = fault;
+            }
+        }
+        if (firstKey == kNoFault) {
             return std::nullopt;
         }
-        RestoreAfter(x0, x1, firstKey);
+        if (save) {
+            RestoreAfter(x0, x1, firstKey);
+        }
         return std::make_pair(firstKey, firstFault);
     }
 
   private:
+    static constexpr std::int64_t kNoFault = std::numeric_limits<std::int64_t>::max();
+
+    // Pixels of columns [x0, x1) and rows [r0, r1), in bands of rows: the kernel maps each
+    // column of a band, then the band is written row by row (picture rows lie a power of
+    // two apart in memory, so writing down a column would keep evicting its own lines).
+    // Returns the key ((x - x0) * height + y) of the task's first fault in column order, or
+    // kNoFault; pixels after a fault may be written too, the block restores them. Stops
+    // early once another task has a fault before everything left.
+    std::int64_t Task(int x0, int x1, int r0, int r1, const std::atomic<std::int64_t>& firstKey,
+                      Fault& fault) {
+        thread_local std::vector<warp::MappedRows> mapped;
+        if (kernel_ != nullptr && mapped.size() < std::size_t(x1 - x0)) {
+            mapped.resize(std::size_t(x1 - x0));
+        }
+        std::int64_t first = kNoFault;
+        for (int y0 = r0; y0 < r1; y0 += warp::kMapRows) {
+            if (y0 > firstKey.load(std::memory_order_relaxed)) {
+                break;
+            }
+            const int rows = std::min(warp::kMapRows, r1 - y0);
+            if (kernel_ != nullptr) {
+                for (int x = x0; x < x1; ++x) {
+                    kernel_(frame_, x, y0, rows, mapped[std::size_t(x - x0)]);
+                }
+            }
+            for (int i = 0; i < rows; ++i) {
+                const int y = y0 + i;
+                Colour* blend = blend_.row(y);
+                Colour* fromSource = warpedSource_.row(y);
+                Colour* fromTarget = warpedTarget_.row(y);
+                for (int x = (y == 0 ? x0 + 1 : x0); x < x1; ++x) { // (x0, 0) is written
+                    const warp::MappedRows* m =
+                        kernel_ != nullptr ? &mapped[std::size_t(x - x0)] : nullptr;
+                    if (m != nullptr && ((m->unusual >> i) & 1) == 0) {
+                        blend[x] = m->blend[i];
+                        fromSource[x] = m->source[i];
+                        fromTarget[x] = m->target[i];
+                    } else if (Fault f = Pixel(x, y); f != Fault::None) {
+                        const std::int64_t key = std::int64_t(x - x0) * height_ + y;
+                        if (key < first) {
+                            first = key;
+                            fault = f;
+                        }
+                    }
+                }
+            }
+        }
+        return first;
+    }
+
     Fault MapPixelFast(int x, int y, PixelMap& out) const {
         double sw = 0, ssx = 0, ssy = 0, stx = 0, sty = 0;
         const double xd = x;
@@ -397,40 +576,42 @@ class FrameWarper {
         for (const PreparedLine& l : lines_) {
             const double u = ((xd - l.px) * l.dx + (yd - l.py) * l.dy) / l.lenSq;
             const double v = SignedDistanceNumerator(l, xd, yd) / l.len;
-            const double xs = std::nearbyint(u * l.sdx + l.sx + (l.sdy * v) / l.slen);
-            const double ys = std::nearbyint(u * l.sdy + l.sy - (l.sdx * v) / l.slen);
-            const double xt = std::nearbyint(u * l.tdx + l.tx + (l.tdy * v) / l.tlen);
-            const double yt = std::nearbyint(u * l.tdy + l.ty - (l.tdx * v) / l.tlen);
-            const auto dist = static_cast<std::int64_t>(std::nearbyint(std::fabs(v)));
+            const double xs = RoundEven(u * l.sdx + l.sx + (l.sdy * v) / l.slen);
+            const double ys = RoundEven(u * l.sdy + l.sy - (l.sdx * v) / l.slen);
+            const double xt = RoundEven(u * l.tdx + l.tx + (l.tdy * v) / l.tlen);
+            const double yt = RoundEven(u * l.tdy + l.ty - (l.tdx * v) / l.tlen);
+            const auto dist = static_cast<std::int64_t>(RoundEven(std::fabs(v)));
             const std::uint64_t index = std::uint64_t(dist - l.tableOffset);
-            WeightEntry w;
-            if (index < l.table.size()) {
-                w = l.table[index];
+            double w = 0;
+            if (index < std::uint64_t(l.tableLast + 1)) {
+                w = l.weights[index];
             } else {
-                w = ComputeWeight(l, dist, k_);
+                const WeightEntry entry = ComputeWeight(l, dist, k_);
+                w = entry.fault == Fault::None ? entry.weight
+                                               : std::numeric_limits<double>::quiet_NaN();
             }
-            if (w.fault != Fault::None) {
+            if (std::isnan(w)) {
                 unusual = true;
                 break;
             }
-            sw += w.weight;
-            ssx += w.weight * (xs - xd);
-            ssy += w.weight * (ys - yd);
-            stx += w.weight * (xt - xd);
-            sty += w.weight * (yt - yd);
+            sw += w;
+            ssx += w * (xs - xd);
+            ssy += w * (ys - yd);
+            stx += w * (xt - xd);
+            sty += w * (yt - yd);
         }
         if (!unusual && sw != 0) {
             const double px = xd + ssx / sw;
             const double py = yd + ssy / sw;
             const double qx = xd + stx / sw;
             const double qy = yd + sty / sw;
-            constexpr double kRange = 9.0e18; // inside the 64-bit range; NaN fails too
+            constexpr double kRange = warp::kPositionRange; // NaN fails too
             if (std::fabs(px) < kRange && std::fabs(py) < kRange && std::fabs(qx) < kRange &&
                 std::fabs(qy) < kRange) {
-                out.sx = Clamp(std::nearbyint(px), width_);
-                out.sy = Clamp(std::nearbyint(py), height_);
-                out.tx = Clamp(std::nearbyint(qx), width_);
-                out.ty = Clamp(std::nearbyint(qy), height_);
+                out.sx = Clamp(RoundEven(px), width_);
+                out.sy = Clamp(RoundEven(py), height_);
+                out.tx = Clamp(RoundEven(qx), width_);
+                out.ty = Clamp(RoundEven(qy), height_);
                 return Fault::None;
             }
         }
@@ -483,7 +664,13 @@ class FrameWarper {
     int height_;
     double fromSource_[256];
     double fromTarget_[256];
+    bool blendSafe_ = false;
+    bool canFault_ = true;
+    warp::MapRowsFn kernel_ = nullptr;
+    warp::KernelFrame frame_;
+    std::vector<warp::KernelLine> kernelLines_;
     std::vector<Colour> saved_;
+    std::vector<std::pair<std::int64_t, Fault>> results_;
 };
 
 int ThreadCount(int requested) {
@@ -507,6 +694,115 @@ void CheckLine(const ControlLine& line) {
             throw MorphError("Line coordinate " + std::to_string(c) + " is out of range");
         }
     }
+}
+
+// The warp as its formulas read, for timing the fast form against (builds configured with
+// MORPH_LITERAL_WARP): one thread, and per pixel and line the projection, the square roots
+// and both powers computed afresh, pixels read and written one at a time.
+WarpOutcome LiteralWarpFrame(const Bitmap& source, const Bitmap& target, Bitmap& blend,
+                             Bitmap& warpedSource, Bitmap& warpedTarget, const LineSet& sourceLines,
+                             const LineSet& targetLines, const LineSet& frameLines, int lastLine,
+                             double t, const WarpConstants& k, const WarpControl& control) {
+    auto check = [](Fault f) {
+        if (f != Fault::None) {
+            throw MorphError(FaultText(f));
+        }
+    };
+    auto divide = [&](double a, double b) {
+        double r = 0;
+        check(Divide(a, b, r));
+        return r;
+    };
+    auto round = [&](double value) {
+        double r = 0;
+        check(RoundChecked(value, r));
+        return static_cast<std::int64_t>(r);
+    };
+    auto power = [&](double base, double exponent) {
+        double r = 0;
+        check(CheckedPower(base, exponent, r));
+        return r;
+    };
+    auto add = [&](double a, double b) {
+        double r = 0;
+        check(Add(a, b, r));
+        return r;
+    };
+    auto multiply = [&](double a, double b) {
+        double r = 0;
+        check(Multiply(a, b, r));
+        return r;
+    };
+    const int width = source.width();
+    const int height = source.height();
+    int step = control.refreshStep;
+    for (int x = 0; x < width; ++x) {
+        for (int y = 0; y < height; ++y) {
+            double sw = 0, ssx = 0, ssy = 0, stx = 0, sty = 0;
+            for (int j = 0; j <= lastLine; ++j) {
+                const ControlLine& f = frameLines[j];
+                const std::int64_t fdx = std::int64_t(f.x2) - f.x1;
+                const std::int64_t fdy = std::int64_t(f.y2) - f.y1;
+                const std::int64_t lenSq = fdx * fdx + fdy * fdy;
+                const double u =
+                    divide(double((x - std::int64_t(f.x1)) * fdx + (y - std::int64_t(f.y1)) * fdy),
+                           double(lenSq));
+                const double len = std::sqrt(double(fdy * fdy + fdx * fdx));
+                const double v = divide(
+                    double(x * fdy + y * (std::int64_t(f.x1) - f.x2) + fdx * f.y1 - fdy * f.x1),
+                    len);
+                std::int64_t mapped[4] = {};
+                const ControlLine* sides[2] = {&sourceLines[j], &targetLines[j]};
+                for (int side = 0; side < 2; ++side) {
+                    const ControlLine& l = *sides[side];
+                    const std::int64_t dx = std::int64_t(l.x2) - l.x1;
+                    const std::int64_t dy = std::int64_t(l.y2) - l.y1;
+                    const double sideLen = std::sqrt(double(dy * dy + dx * dx));
+                    const double acrossX = divide(double(dy) * v, sideLen);
+                    const double acrossY = divide(double(dx) * v, sideLen);
+                    mapped[2 * side] = round(u * double(dx) + l.x1 + acrossX);
+                    mapped[2 * side + 1] = round(u * double(dy) + l.y1 - acrossY);
+                }
+                const std::int64_t dist = round(std::fabs(v));
+                const double w =
+                    power(divide(power(std::sqrt(double(lenSq)), k.p), double(dist) + k.a), k.b);
+                sw = add(sw, w);
+                ssx = add(ssx, multiply(w, double(mapped[0] - x)));
+                ssy = add(ssy, multiply(w, double(mapped[1] - y)));
+                stx = add(stx, multiply(w, double(mapped[2] - x)));
+                sty = add(sty, multiply(w, double(mapped[3] - y)));
+            }
+            auto place = [&](double origin, double sum, int limit) {
+                const std::int64_t p = round(add(origin, divide(sum, sw)));
+                return int(p < 0 ? 0 : (p >= limit ? limit - 1 : p));
+            };
+            const int sx = place(x, ssx, width);
+            const int sy = place(y, ssy, height);
+            const int tx = place(x, stx, width);
+            const int ty = place(y, sty, height);
+            const Colour c1 = source.pixel(sx, sy);
+            const Colour c2 = target.pixel(tx, ty);
+            Colour mixed = c1 & 0xFF000000u;
+            for (int shift = 0; shift < 24; shift += 8) {
+                const double value =
+                    (1.0 - t) * double((c1 >> shift) & 0xFF) + t * double((c2 >> shift) & 0xFF);
+                mixed |= (Colour(round(value)) & 0xFFu) << shift;
+            }
+            blend.setPixel(x, y, mixed);
+            warpedSource.setPixel(x, y, c1);
+            warpedTarget.setPixel(x, y, c2);
+            if (y == 0 && x % step == 0) {
+                if (control.progress && control.progress(x)) {
+                    return WarpOutcome::Cancelled;
+                }
+                if (control.readRefreshStep) {
+                    step = control.readRefreshStep();
+                    CheckRefreshStep(step);
+                }
+            }
+        }
+    }
+    return WarpOutcome::Completed;
 }
 
 } // namespace
@@ -562,6 +858,11 @@ WarpOutcome WarpFrame(const Bitmap& sourceIn, const Bitmap& targetIn, Bitmap& bl
         return WarpOutcome::Completed;
     }
 
+    if (MORPH_LITERAL_WARP) {
+        return LiteralWarpFrame(source, target, blend, warpedSource, warpedTarget, sourceLines,
+                                targetLines, frameLines, lastLine, t, constants, control);
+    }
+
     std::vector<PreparedLine> lines;
     lines.reserve(std::size_t(std::max(lastLine + 1, 0)));
     bool degenerate = lastLine < 0;
@@ -578,30 +879,57 @@ WarpOutcome WarpFrame(const Bitmap& sourceIn, const Bitmap& targetIn, Bitmap& bl
     }
 
     FrameWarper warper(source, target, blend, warpedSource, warpedTarget, std::move(lines), t,
-                       constants);
+                       constants, warp::KernelFor(warp::ActiveKernelLevel()));
     const int threads = ThreadCount(control.threads);
     // Column x0 is a progress column: its first pixel, the progress point, then the rest of
-    // the columns up to the next progress column, computed in parallel.
-    for (std::int64_t x0 = 0; x0 < width;) {
-        const int x = int(x0);
-        if (Fault f = warper.Pixel(x, 0); f != Fault::None) {
-            throw MorphError(FaultText(f));
+    // the columns up to the next progress column, computed in parallel. Everything but the
+    // blocks' tasks runs on the calling thread.
+    auto columns = [&](bool inTeam) {
+        for (std::int64_t x0 = 0; x0 < width;) {
+            const int x = int(x0);
+            if (Fault f = warper.Pixel(x, 0); f != Fault::None) {
+                throw MorphError(FaultText(f));
+            }
+            if (control.progress && control.progress(x)) {
+                return WarpOutcome::Cancelled;
+            }
+            if (control.readRefreshStep) {
+                step = control.readRefreshStep();
+                CheckRefreshStep(step);
+            }
+            const std::int64_t next = (x0 / step + 1) * step;
+            const int x1 = int(std::min<std::int64_t>(next, width));
+            if (auto fault = warper.Block(x, x1, inTeam, threads, control.parallelSmallBlocks)) {
+                throw MorphError(FaultText(fault->second));
+            }
+            x0 = next;
         }
-        if (control.progress && control.progress(x)) {
-            return WarpOutcome::Cancelled;
-        }
-        if (control.readRefreshStep) {
-            step = control.readRefreshStep();
-            CheckRefreshStep(step);
-        }
-        const std::int64_t next = (x0 / step + 1) * step;
-        const int x1 = int(std::min<std::int64_t>(next, width));
-        if (auto fault = warper.Block(x, x1, threads, control.parallelSmallBlocks)) {
-            throw MorphError(FaultText(fault->second));
-        }
-        x0 = next;
+        return WarpOutcome::Completed;
+    };
+    const bool worthThreads = control.parallelSmallBlocks ||
+                              std::int64_t(width) * height * (lastLine + 1) >= kMinParallelWork;
+    if (threads <= 1 || !worthThreads) {
+        return columns(false);
     }
-    return WarpOutcome::Completed;
+    WarpOutcome outcome = WarpOutcome::Completed;
+    std::exception_ptr error;
+    // The progress callback may run the GUI's event loop, so the columns are walked on the
+    // calling thread (the team's thread 0); the others only run the blocks' tasks.
+#pragma omp parallel num_threads(threads)
+    {
+#pragma omp masked
+        {
+            try {
+                outcome = columns(true);
+            } catch (...) {
+                error = std::current_exception();
+            }
+        }
+    }
+    if (error) {
+        std::rethrow_exception(error);
+    }
+    return outcome;
 }
 
 } // namespace morph

@@ -1,10 +1,12 @@
 #include "engine/Warp.h"
 #include "engine/FrameBuild.h"
 #include "engine/ScalarWarp.h"
+#include "engine/WarpKernel.h"
 #include "platform/MorphError.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 #include <string>
 #include <vector>
@@ -266,50 +268,40 @@ TEST(Warp, FaultsStopAtTheirPixelInColumnOrder) {
               "Floating point overflow");
 }
 
-// Random small frames against the literal warp, faults included, with 1, 2 and 3 threads.
-TEST(Warp, MatchesTheLiteralWarpBitForBit) {
-    std::mt19937 rng(20261208);
-    const double as[] = {2, 1, 0, 0.5, -1, 10};
-    const double bs[] = {1, 2, 0.5, 1.5, 0, 3};
-    const double ps[] = {0, 0.5, 1, 0.25, 2};
-    int faults = 0;
-    for (int round = 0; round < 150; ++round) {
-        const int w = 1 + int(rng() % 24);
-        const int h = 1 + int(rng() % 24);
-        const Bitmap src = Coordinates(w, h, std::uint8_t(rng()));
-        const Bitmap tgt = Coordinates(w, h, std::uint8_t(rng()));
-        const int n = 1 + int(rng() % 6);
-        std::uniform_int_distribution<int> px(-3, w + 2), py(-3, h + 2);
-        LineSet s{}, t{}, f{};
-        for (int i = 0; i < n; ++i) {
-            for (LineSet* set : {&s, &t, &f}) {
-                (*set)[i] = {px(rng), py(rng), px(rng), py(rng)};
-                if (rng() % 12 != 0 && (*set)[i].x1 == (*set)[i].x2 &&
-                    (*set)[i].y1 == (*set)[i].y2) {
-                    (*set)[i].x2 += 1;
-                }
-            }
-        }
-        const WarpConstants k{as[rng() % 6], bs[rng() % 6], ps[rng() % 5]};
-        const double param = double(rng() % 1000) / 999;
-        const int step = 1 + int(rng() % unsigned(w));
+// One frame of a random differential case.
+struct WarpCase {
+    int w = 1, h = 1, n = 1;
+    LineSet s{}, t{}, f{};
+    WarpConstants k;
+    double param = 0;
+    int step = 1;
+};
 
-        Frame expected{Bitmap(w, h), Bitmap(w, h), Bitmap(w, h)};
-        std::vector<int> expectedColumns;
-        const std::string expectedError = ErrorOf([&] {
-            testing::LiteralWarp(src, tgt, expected.blend, expected.warpedSource,
-                                 expected.warpedTarget, s, t, f, n - 1, param, k.a, k.b, k.p, step,
-                                 [&](int x) {
-                                     expectedColumns.push_back(x);
-                                     return false;
-                                 });
-        });
-        faults += !expectedError.empty();
-        for (int threads : {1, 2, 3}) {
-            Frame actual{Bitmap(w, h), Bitmap(w, h), Bitmap(w, h)};
+// Runs the literal warp and the engine's warp, with 1, 2 and 3 threads at the widest vector
+// level this processor has and with one thread at each narrower level (the scalar path
+// included), and requires the same pictures, progress columns and error. Returns whether
+// the literal warp faulted.
+bool ExpectSameAsLiteral(const WarpCase& c, std::mt19937& rng, const std::string& name) {
+    const Bitmap src = Coordinates(c.w, c.h, std::uint8_t(rng()));
+    const Bitmap tgt = Coordinates(c.w, c.h, std::uint8_t(rng()));
+    Frame expected{Bitmap(c.w, c.h), Bitmap(c.w, c.h), Bitmap(c.w, c.h)};
+    std::vector<int> expectedColumns;
+    const std::string expectedError = ErrorOf([&] {
+        testing::LiteralWarp(src, tgt, expected.blend, expected.warpedSource, expected.warpedTarget,
+                             c.s, c.t, c.f, c.n - 1, c.param, c.k.a, c.k.b, c.k.p, c.step,
+                             [&](int x) {
+                                 expectedColumns.push_back(x);
+                                 return false;
+                             });
+    });
+    const int top = int(warp::SupportedKernelLevel());
+    for (int level = 0; level <= top; ++level) {
+        warp::LimitKernelLevel(warp::KernelLevel(level));
+        for (int threads = 1; threads <= (level == top ? 3 : 1); ++threads) {
+            Frame actual{Bitmap(c.w, c.h), Bitmap(c.w, c.h), Bitmap(c.w, c.h)};
             std::vector<int> columns;
             WarpControl control;
-            control.refreshStep = step;
+            control.refreshStep = c.step;
             control.threads = threads;
             control.parallelSmallBlocks = true;
             control.progress = [&](int x) {
@@ -317,18 +309,107 @@ TEST(Warp, MatchesTheLiteralWarpBitForBit) {
                 return false;
             };
             const std::string error = ErrorOf([&] {
-                WarpFrame(src, tgt, actual.blend, actual.warpedSource, actual.warpedTarget, s, t, f,
-                          n - 1, param, k, control);
+                WarpFrame(src, tgt, actual.blend, actual.warpedSource, actual.warpedTarget, c.s,
+                          c.t, c.f, c.n - 1, c.param, c.k, control);
             });
-            ASSERT_EQ(error, expectedError) << "round " << round << " threads " << threads;
-            ASSERT_EQ(actual.blend, expected.blend) << "round " << round;
-            ASSERT_EQ(actual.warpedSource, expected.warpedSource) << "round " << round;
-            ASSERT_EQ(actual.warpedTarget, expected.warpedTarget) << "round " << round;
-            ASSERT_EQ(columns, expectedColumns) << "round " << round;
+            const std::string where =
+                name + " level " + std::to_string(level) + " threads " + std::to_string(threads);
+            EXPECT_EQ(error, expectedError) << where;
+            EXPECT_EQ(actual.blend, expected.blend) << where;
+            EXPECT_EQ(actual.warpedSource, expected.warpedSource) << where;
+            EXPECT_EQ(actual.warpedTarget, expected.warpedTarget) << where;
+            EXPECT_EQ(columns, expectedColumns) << where;
+            if (::testing::Test::HasFailure()) {
+                warp::LimitKernelLevel(warp::KernelLevel::Avx512);
+                return !expectedError.empty();
+            }
         }
     }
-    EXPECT_GT(faults, 5) << "the random cases should also exercise faults";
-    EXPECT_LT(faults, 120) << "and mostly complete";
+    warp::LimitKernelLevel(warp::KernelLevel::Avx512);
+    return !expectedError.empty();
+}
+
+// Random small frames against the literal warp, faults included: frame, Source and Target
+// lines drawn independently, now and then far outside the picture or of zero length, and
+// blend parameters outside [0, 1].
+TEST(Warp, MatchesTheLiteralWarpBitForBit) {
+    std::mt19937 rng(20261208);
+    const double as[] = {2, 1, 0, 0.5, -1, 10};
+    const double bs[] = {1, 2, 0.5, 1.5, 0, 3};
+    const double ps[] = {0, 0.5, 1, 0.25, 2};
+    const double odd[] = {-3, 2.5, 1e7, 1e300, std::nan("")};
+    int faults = 0;
+    const int rounds = 200;
+    for (int round = 0; round < rounds && !HasFailure(); ++round) {
+        WarpCase c;
+        c.w = 1 + int(rng() % 30);
+        c.h = 1 + int(rng() % 30);
+        c.n = 1 + int(rng() % 6);
+        const bool far = rng() % 8 == 0;
+        const int reach = far ? kMaxLineCoordinate : 3;
+        std::uniform_int_distribution<int> px(-reach, c.w + reach), py(-reach, c.h + reach);
+        for (int i = 0; i < c.n; ++i) {
+            for (LineSet* set : {&c.s, &c.t, &c.f}) {
+                (*set)[i] = {px(rng), py(rng), px(rng), py(rng)};
+                if (rng() % 12 != 0 && (*set)[i].x1 == (*set)[i].x2 &&
+                    (*set)[i].y1 == (*set)[i].y2) {
+                    (*set)[i].x2 += 1;
+                }
+            }
+        }
+        c.k = {as[rng() % 6], bs[rng() % 6], ps[rng() % 5]};
+        c.param = rng() % 16 == 0 ? odd[rng() % 5] : double(rng() % 1000) / 999;
+        c.step = 1 + int(rng() % unsigned(c.w));
+        faults += ExpectSameAsLiteral(c, rng, "round " + std::to_string(round));
+    }
+    EXPECT_GT(faults, rounds / 20) << "the random cases should also exercise faults";
+    EXPECT_LT(faults, rounds * 4 / 5) << "and mostly complete";
+}
+
+// Random frames of real builds: line pairs interpolated in either mode by BuildFrameLineSets
+// and any frame of the sequence warped at its accumulated parameter.
+TEST(Warp, MatchesTheLiteralWarpOnBuiltFrames) {
+    std::mt19937 rng(77);
+    const double as[] = {2, 1, 0.5, 10, 1.5, 0, -2.5};
+    const double bs[] = {1, 2, 0.5, 1.5, 0, 3, 0.75, -1};
+    const double ps[] = {0, 0.5, 1, 0.25, 2, 1.5, 400};
+    int faults = 0;
+    const int rounds = 300;
+    for (int round = 0; round < rounds && !HasFailure(); ++round) {
+        WarpCase c;
+        c.w = 1 + int(rng() % 40);
+        c.h = 1 + int(rng() % 40);
+        c.n = 1 + int(rng() % 12);
+        std::uniform_int_distribution<int> px(-2, c.w + 1), py(-2, c.h + 1);
+        LineSet source{}, target{};
+        for (int i = 0; i < c.n; ++i) {
+            for (LineSet* set : {&source, &target}) {
+                (*set)[i] = {px(rng), py(rng), px(rng), py(rng)};
+                if (rng() % 25 != 0 && (*set)[i].x1 == (*set)[i].x2 &&
+                    (*set)[i].y1 == (*set)[i].y2) {
+                    (*set)[i].y2 += 2;
+                }
+            }
+        }
+        const int frames = 2 + int(rng() % 7);
+        const int frame = int(rng() % unsigned(frames));
+        const auto mode =
+            rng() % 2 ? InterpolationMode::MiddlePoints : InterpolationMode::EndPoints;
+        const double step = FrameStep(frames);
+        const FrameLineSets sets =
+            BuildFrameLineSets(source, target, step, c.n, mode, frames, c.w, c.h);
+        c.s = sets.front();
+        c.t = sets.back();
+        c.f = sets[std::size_t(frame)];
+        for (int k = 0; k < frame; ++k) {
+            c.param = c.param + step;
+        }
+        c.k = {as[rng() % 7], bs[rng() % 8], ps[rng() % 7]};
+        c.step = 1 + int(rng() % unsigned(c.w));
+        faults += ExpectSameAsLiteral(c, rng, "round " + std::to_string(round));
+    }
+    EXPECT_GT(faults, rounds / 20);
+    EXPECT_LT(faults, rounds * 4 / 5);
 }
 
 TEST(FrameBuild, ChecksComeInTheOrderOfTheBuildCommands) {

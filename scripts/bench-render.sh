@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Times morph-render on the warp's benchmark scenario as a whole process (pictures read, 30
+# frames warped, the .vQv file written) against a build whose warp is the literal per-pixel
+# algorithm, run after run side by side, and checks that both write the same bytes.
+#
+#   scripts/bench-render.sh [RUNS]        RUNS runs of each build per scenario (default 3)
+#
+# Environment: FAST_BUILD and LITERAL_BUILD name the two build folders (default
+# build/release and build/literal; both are configured and built here), JOBS the build's
+# parallel jobs (default 2), THREADS morph-render's --threads for the fast build (default:
+# every core).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${1:-3}
+fast=${FAST_BUILD:-build/release}
+literal=${LITERAL_BUILD:-build/literal}
+jobs=${JOBS:-2}
+
+cmake -S . -B "$fast" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$fast" -j"$jobs" --target morph-render morph_bench >/dev/null
+cmake -S . -B "$literal" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORPH_LITERAL_WARP=ON \
+  -DMORPH_BUILD_TESTS=OFF -DMORPH_BUILD_BENCH=OFF >/dev/null
+cmake --build "$literal" -j"$jobs" --target morph-render >/dev/null
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+"$fast/bench/morph_bench" --write-scenario="$work"
+
+# Seconds of wall time of one command.
+seconds() {
+  local start end
+  start=$(date +%s.%N)
+  "$@" >/dev/null
+  end=$(date +%s.%N)
+  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }'
+}
+
+median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+status=0
+for scenario in S1 S2; do
+  case $scenario in
+    S1) constants=(--a 2 --b 1 --p 0) ;;
+    S2) constants=(--a 1 --b 1.5 --p 0.5) ;;
+  esac
+  common=(--source "$work/source.png" --target "$work/target.png" --lines "$work/scenario.lines"
+          --frames 30 --mode endpoints "${constants[@]}")
+  threads=()
+  if [[ -n ${THREADS:-} ]]; then threads=(--threads "$THREADS"); fi
+  fast_times=""
+  literal_times=""
+  same=identical
+  for ((run = 1; run <= runs; run++)); do
+    fast_times+=" $(seconds "$fast/src/cli/morph-render" "${common[@]}" "${threads[@]}" --vqv "$work/fast.vQv")"
+    literal_times+=" $(seconds "$literal/src/cli/morph-render" "${common[@]}" --vqv "$work/literal.vQv")"
+    if ! cmp -s "$work/fast.vQv" "$work/literal.vQv"; then
+      same=DIFFERENT
+      status=1
+    fi
+  done
+  fast_median=$(echo "$fast_times" | median)
+  literal_median=$(echo "$literal_times" | median)
+  echo "$scenario  fast:$fast_times s (median $fast_median)  literal:$literal_times s (median $literal_median)"
+  awk -v f="$fast_median" -v l="$literal_median" -v s="$scenario" -v bytes="$(stat -c %s "$work/fast.vQv")" \
+    -v same="$same" 'BEGIN { printf "%s  %.1fx faster; .vQv files %s (%d bytes)\n", s, l / f, same, bytes }'
+done
+exit $status
