@@ -600,7 +600,56 @@ bool TForm5::PutInsertion(bool before) {
 }
 
 void TForm5::AviFiLe1Click() {
-    // The AVI export comes with the AVI writer.
+    SetStatus(QStringLiteral("Building Avi..."));
+    const int n = int(PlayerFrames.size());
+    std::vector<const Bitmap*> list;
+    if (ForwardAndBackward1->isChecked()) {
+        for (int i = 0; i < n; ++i) {
+            list.push_back(&PlayerFrames[std::size_t(i)]->bitmap());
+        }
+        for (int i = n - 1; i >= 0; --i) {
+            list.push_back(&PlayerFrames[std::size_t(i)]->bitmap());
+        }
+    } else if (Backward1->isChecked()) {
+        for (int i = n - 1; i >= 0; --i) {
+            list.push_back(&PlayerFrames[std::size_t(i)]->bitmap());
+        }
+    } else {
+        for (int i = 0; i < n; ++i) {
+            list.push_back(&PlayerFrames[std::size_t(i)]->bitmap());
+        }
+    }
+    AviFrameList = std::move(list);
+    AviWriter = std::make_unique<TAviWriter>();
+    AviWriter->Bitmaps = AviFrameList;
+    AviWriter->Height = Image1->height();
+    AviWriter->Width = Image1->width();
+    AviWriter->Stretch = false;
+    AviWriter->FrameTime = Timer1->interval();
+
+    const std::optional<QString> chosen =
+        RunSaveDialog(this, QStringLiteral("AVI files (*.avi)|*.avi|vQv files (*.vQv)|*.vQv"));
+    if (!chosen || FrameCount == 0) {
+        SetStatus(QStringLiteral(" "));
+        return;
+    }
+    // The video goes to the folder chosen in the save dialog even when the sound file comes
+    // from another folder, so both names are kept with their folders.
+    const QString videoFolder = QFileInfo(*chosen).absolutePath();
+    const QString name = WithExtension(QFileInfo(*chosen).fileName(), QStringLiteral(".avi"));
+    AviWriter->FileName = QDir(videoFolder).absoluteFilePath(name).toStdString();
+    AviWriter->ChangeWavFileName(std::string());
+    if (Confirm(this, QStringLiteral(" Would you like to Put Wav File In Your Avi? "))) {
+        const std::optional<QString> wav =
+            RunOpenDialog(this, QStringLiteral("WAV files (*.wav)|*.wav"));
+        if (wav) {
+            AviWriter->ChangeWavFileName(QFileInfo(*wav).absoluteFilePath().toStdString());
+        }
+    }
+    repaint();
+    // A failure leaves "Building Avi..." up while its message is shown.
+    AviWriter->WriteAviFile();
+    SetStatus(QStringLiteral(" "));
 }
 
 } // namespace morph

@@ -1,6 +1,7 @@
 // The animation window "Animation vQv" (TForm5): plays, saves, opens and extends a frame sequence.
 #pragma once
 
+#include "avi/AviWriter.h"
 #include "editor/MainWindow.h"
 #include "platform/Bitmap.h"
 #include "platform/gui/PictureBox.h"
@@ -8,6 +9,7 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <memory>
 #include <vector>
 
 class QAction;
@@ -122,8 +124,13 @@ class TForm5 : public QMainWindow {
     // Returns false, after telling the user, when there is nothing of the right size.
     bool PutInsertion(bool before);
 
-    // AVI export.
+    // Exports the sequence as an AVI video, in the order of the checked direction, each frame
+    // lasting the timer's period, optionally with a WAV file's sound.
     void AviFiLe1Click();
+    // The bitmaps of the last export, in video order (the frames' own, not copies), and its
+    // writer; both made afresh by every export.
+    std::vector<const Bitmap*> AviFrameList;
+    std::unique_ptr<TAviWriter> AviWriter;
 
     // "Saving File...", "Opening File..." or " ", repainted at once.
     void SetStatus(const QString& text);

@@ -1,9 +1,11 @@
 #include "platform/gui/Application.h"
 
 #include "platform/MorphError.h"
+#include "platform/ScreenSize.h"
 #include "platform/gui/Dialogs.h"
 
 #include <QFont>
+#include <QScreen>
 
 #include <new>
 
@@ -12,6 +14,19 @@ namespace morph {
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QString::fromLatin1(kProgramTitle));
     setQuitOnLastWindowClosed(false);
+    // Start values such as the AVI writer's frame size follow the primary screen.
+    SetScreenSizeFunction([] {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        if (screen == nullptr) {
+            return kDefaultScreenSize;
+        }
+        const QSize size = screen->size();
+        return ScreenSize{size.width(), size.height()};
+    });
+}
+
+Application::~Application() {
+    SetScreenSizeFunction({});
 }
 
 bool Application::notify(QObject* receiver, QEvent* event) {
