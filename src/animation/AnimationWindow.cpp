@@ -647,7 +647,7 @@ void TForm5::AviFiLe1Click() {
         }
     }
     repaint();
-    // A failure leaves "Building Avi..." up while its message is shown.
+    // A failure leaves "Building Avi..." up while the writer's own message is shown.
     AviWriter->WriteAviFile();
     SetStatus(QStringLiteral(" "));
 }

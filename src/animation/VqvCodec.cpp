@@ -1,6 +1,7 @@
 #include "animation/VqvCodec.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/Memory.h"
 #include "platform/MorphError.h"
 
 #include <algorithm>
@@ -209,6 +210,8 @@ VqvHeader ReadVqvHeader(const std::string& path) {
 std::vector<Bitmap> ReadVqv(const std::string& path) {
     const FilePtr file = OpenForReading(path);
     const VqvHeader header = ReadCheckedHeader(file.get(), path);
+    CheckMemoryFor(PictureBytes(header.width, header.height, kCellBytes, header.frames),
+                   "Cannot read file '" + path + "': its " + Dimensions(header) + " need");
 
     std::vector<Bitmap> frames;
     try {

@@ -30,7 +30,8 @@ void WriteVqv(const std::string& path, const std::vector<Bitmap>& frames);
 VqvHeader ReadVqvHeader(const std::string& path);
 
 // Reads a whole file; a cell's byte 3 is ignored. Throws MorphError naming the file and
-// the problem for anything the header check refuses or a read that fails.
+// the problem for anything the header check refuses, frames needing more memory than is
+// available (before any is allocated) or a read that fails.
 std::vector<Bitmap> ReadVqv(const std::string& path);
 
 } // namespace morph

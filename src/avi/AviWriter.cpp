@@ -295,4 +295,16 @@ void TAviWriter::CleanUp() noexcept {
     }
 }
 
+void WriteAviFileNamingFiles(TAviWriter& writer) {
+    try {
+        writer.WriteAviFile();
+    } catch (const MorphError& e) {
+        std::string files = "'" + writer.FileName + "'";
+        if (!writer.WavFileName().empty()) {
+            files += " with the sound of '" + writer.WavFileName() + "'";
+        }
+        throw MorphError("Cannot write the video " + files + ": " + e.message());
+    }
+}
+
 } // namespace morph

@@ -82,4 +82,9 @@ class TAviWriter {
     AviStream* AudioStream = nullptr;
 };
 
+// Runs writer.WriteAviFile(). The writer's messages name no file, so a failure is raised with
+// the video's name, and the sound file's when there is one, in front of the writer's message:
+// "Cannot write the video 'clip.avi': Unable to write output file".
+void WriteAviFileNamingFiles(TAviWriter& writer);
+
 } // namespace morph

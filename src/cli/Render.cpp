@@ -3,6 +3,7 @@
 #include "animation/VqvCodec.h"
 #include "avi/AviWriter.h"
 #include "cli/LinesFile.h"
+#include "platform/Memory.h"
 #include "platform/MorphError.h"
 #include "platform/QtImageIO.h"
 
@@ -94,64 +95,19 @@ std::string FramePngName(int index, int frameCount) {
     return "frame_" + number + ".png";
 }
 
-PngFrameWriter::PngFrameWriter(fs::path dir) : dir_(std::move(dir)) {}
-
-PngFrameWriter::~PngFrameWriter() {
-    if (!committed_) {
-        rollBack();
-    }
-}
-
-void PngFrameWriter::prepare(const std::vector<Bitmap>& frames) {
+void WritePngFrames(const std::vector<Bitmap>& frames, const fs::path& dir, OutputSet& outputs) {
     std::error_code error;
-    if (fs::exists(dir_, error)) {
-        if (!fs::is_directory(dir_, error)) {
-            throw MorphError("Cannot write the frames to " + Quoted(dir_) + ": it is not a folder");
+    if (fs::exists(dir, error)) {
+        if (!fs::is_directory(dir, error)) {
+            throw MorphError("Cannot write the frames to " + Quoted(dir) + ": it is not a folder");
         }
     } else {
-        // Remember every level made here, so that a failure can take them away again.
-        for (fs::path level = dir_; !level.empty() && !fs::exists(level, error);
-             level = level.parent_path()) {
-            createdDirs_.push_back(level);
-            if (level == level.parent_path()) {
-                break;
-            }
-        }
-        if (!fs::create_directories(dir_, error) && error) {
-            createdDirs_.clear();
-            throw MorphError("Cannot create the folder " + Quoted(dir_) + ": " + error.message());
-        }
+        outputs.makeFolder(dir);
     }
-
-    const std::string prefix = ".morph-render-" + std::to_string(::getpid()) + "-";
     const int count = int(frames.size());
     for (int k = 0; k < count; ++k) {
-        const std::string name = FramePngName(k, count);
-        temporaries_.push_back(dir_ / (prefix + name));
-        finals_.push_back(dir_ / name);
-        SavePng(frames[std::size_t(k)], temporaries_.back().string());
-    }
-}
-
-void PngFrameWriter::commit() {
-    for (; renamed_ < temporaries_.size(); ++renamed_) {
-        std::error_code error;
-        fs::rename(temporaries_[renamed_], finals_[renamed_], error);
-        if (error) {
-            throw MorphError("Cannot write the picture " + Quoted(finals_[renamed_]) + ": " +
-                             error.message());
-        }
-    }
-    committed_ = true;
-}
-
-void PngFrameWriter::rollBack() noexcept {
-    std::error_code error;
-    for (std::size_t k = 0; k < temporaries_.size(); ++k) {
-        fs::remove(k < renamed_ ? finals_[k] : temporaries_[k], error);
-    }
-    for (const fs::path& level : createdDirs_) {
-        fs::remove(level, error); // only ever removes an empty folder
+        const fs::path file = dir / FramePngName(k, count);
+        outputs.write(file, [&] { SavePng(frames[std::size_t(k)], file.string()); });
     }
 }
 
@@ -187,36 +143,21 @@ void WriteRenderAvi(const std::vector<Bitmap>& frames, const RenderOptions& opti
     writer.FrameTime = options.frameTime;
     writer.FileName = options.aviPath;
     writer.ChangeWavFileName(options.wavPath);
-    writer.WriteAviFile();
+    WriteAviFileNamingFiles(writer);
 }
 
 void WriteRenderOutputs(const std::vector<Bitmap>& frames, const RenderOptions& options) {
-    std::optional<PngFrameWriter> png;
+    OutputSet outputs;
     if (!options.pngDir.empty()) {
-        png.emplace(options.pngDir);
-        png->prepare(frames);
+        WritePngFrames(frames, options.pngDir, outputs);
     }
-    // Files already in place are taken away again when a later output fails.
-    std::vector<std::string> written;
-    try {
-        if (!options.aviPath.empty()) {
-            WriteRenderAvi(frames, options);
-            written.push_back(options.aviPath);
-        }
-        if (!options.vqvPath.empty()) {
-            WriteVqv(options.vqvPath, frames);
-            written.push_back(options.vqvPath);
-        }
-        if (png) {
-            png->commit();
-        }
-    } catch (...) {
-        std::error_code error;
-        for (const std::string& path : written) {
-            fs::remove(path, error);
-        }
-        throw;
+    if (!options.aviPath.empty()) {
+        outputs.write(options.aviPath, [&] { WriteRenderAvi(frames, options); });
     }
+    if (!options.vqvPath.empty()) {
+        outputs.write(options.vqvPath, [&] { WriteVqv(options.vqvPath, frames); });
+    }
+    outputs.keep();
 }
 
 RenderInputs LoadRenderInputs(const RenderOptions& options) {
@@ -238,6 +179,13 @@ std::vector<Bitmap> RenderFrames(const RenderInputs& inputs, const RenderOptions
     settings.threads = options.threads;
     settings.keepWarped = false;
     CheckMorphInputs(inputs.source, inputs.target, lines.sourceCount, lines.targetCount, settings);
+    // Every frame is held until the outputs are written, besides a warped Source and Target
+    // picture that each frame is built from.
+    const int width = inputs.source.width();
+    const int height = inputs.source.height();
+    CheckMemoryFor(PictureBytes(width, height, sizeof(Colour), std::int64_t(options.frames) + 2),
+                   "This morph of " + std::to_string(options.frames) + " frames of " +
+                       std::to_string(width) + " x " + std::to_string(height) + " pixels needs");
 
     MorphSequence sequence =
         BuildMorph(inputs.source, inputs.target, lines.source, lines.sourceCount, lines.target,

@@ -5,6 +5,7 @@
 #include "cli/RenderOptions.h"
 #include "engine/FrameBuild.h"
 #include "platform/Bitmap.h"
+#include "platform/OutputSet.h"
 
 #include <filesystem>
 #include <iosfwd>
@@ -24,29 +25,11 @@ inline constexpr const char* kDemoPngDir = "morph-demo";
 // "frame_007.png": three digits at least, as many as the last index needs.
 std::string FramePngName(int index, int frameCount);
 
-// Writes every frame as a PNG into `dir`, created when missing, so that either all of them
-// appear or none: the frames go to temporary names first and are renamed together by
-// commit(). Until commit, destruction removes the temporaries and the folder if it made it.
-class PngFrameWriter {
-  public:
-    explicit PngFrameWriter(std::filesystem::path dir);
-    ~PngFrameWriter();
-    PngFrameWriter(const PngFrameWriter&) = delete;
-    PngFrameWriter& operator=(const PngFrameWriter&) = delete;
-
-    void prepare(const std::vector<Bitmap>& frames); // throws MorphError
-    void commit();                                   // throws MorphError
-
-  private:
-    void rollBack() noexcept;
-
-    std::filesystem::path dir_;
-    std::vector<std::filesystem::path> createdDirs_; // deepest first
-    std::vector<std::filesystem::path> temporaries_;
-    std::vector<std::filesystem::path> finals_;
-    std::size_t renamed_ = 0;
-    bool committed_ = false;
-};
+// Writes every frame as a PNG into `dir`, made when missing, as part of `outputs`: a failure
+// of any frame, or of a later output, takes them all away again and puts back the frames they
+// replaced.
+void WritePngFrames(const std::vector<Bitmap>& frames, const std::filesystem::path& dir,
+                    OutputSet& outputs);
 
 // The frames of the AVI video in the order of the direction; they point into `frames`.
 std::vector<const Bitmap*> AviFrameOrder(const std::vector<Bitmap>& frames, AviDirection direction);
@@ -60,7 +43,8 @@ void CheckAviOptions(const RenderOptions& options);
 void WriteRenderAvi(const std::vector<Bitmap>& frames, const RenderOptions& options);
 
 // Writes the frames to the .vQv file, the PNG folder and the AVI file that the options name;
-// on failure none of the outputs is left behind.
+// on failure none of the outputs is left behind and every file they would replace is as it
+// was.
 void WriteRenderOutputs(const std::vector<Bitmap>& frames, const RenderOptions& options);
 
 struct RenderInputs {

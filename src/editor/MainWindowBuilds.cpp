@@ -6,6 +6,7 @@
 #include "engine/FrameBuild.h"
 #include "engine/Interpolation.h"
 #include "engine/Warp.h"
+#include "platform/Memory.h"
 #include "platform/MorphError.h"
 #include "platform/gui/Dialogs.h"
 #include "views/FrameWindow.h"
@@ -66,6 +67,10 @@ std::optional<int> CheckedFrameCount(TForm1& form) {
         ShowError(&form, QString::fromLatin1(kTooManyFrames));
         return std::nullopt;
     }
+    // The frame window holds three pictures a frame, each of the picture's size.
+    CheckMemoryFor(PictureBytes(width, height, sizeof(Colour), 3LL * frames),
+                   "This build of " + std::to_string(frames) + " frames of " +
+                       std::to_string(width) + " x " + std::to_string(height) + " pixels needs");
     return frames;
 }
 

@@ -71,6 +71,11 @@ AtomicFile::AtomicFile(std::string targetPath) : target_(std::move(targetPath)) 
         throw MorphError("Cannot create file '" + target_ + "': the path names no file");
     }
 
+    // Renaming over a folder cannot work: say so before any data is written.
+    if (IsFolder(target_)) {
+        throw MorphError("Cannot write file '" + target_ + "': it is a folder");
+    }
+
     constexpr int kAttempts = 100;
     int fd = -1;
     for (int attempt = 0; attempt < kAttempts && fd < 0; ++attempt) {
@@ -129,7 +134,7 @@ void AtomicFile::commit() {
     if (file_ == nullptr) {
         throw MorphError("Cannot write file '" + target_ + "': it is already closed");
     }
-    // Fail early with a clear message: renaming over a folder cannot work.
+    // A folder may have taken the name since the file was opened.
     if (IsFolder(target_)) {
         std::fclose(file_);
         file_ = nullptr;

@@ -12,7 +12,7 @@ namespace morph {
 class AtomicFile {
   public:
     // Creates the temporary file (exclusively, unique name) in the target's folder.
-    // Throws MorphError naming the file when it cannot be created.
+    // Throws MorphError naming the file when it cannot be created or the target is a folder.
     explicit AtomicFile(std::string targetPath);
     ~AtomicFile(); // removes the temporary unless committed
     AtomicFile(const AtomicFile&) = delete;

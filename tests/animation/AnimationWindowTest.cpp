@@ -8,6 +8,7 @@
 #include "editor/Program.h"
 #include "platform/gui/Application.h"
 #include "support/Decoders.h"
+#include "support/Faults.h"
 #include "support/ScriptedDialogs.h"
 #include "views/PropertiesWindow.h"
 
@@ -27,12 +28,17 @@
 #include <QTest>
 #include <QTimer>
 
+#include <optional>
+
 #include <unistd.h>
 
 namespace morph {
 namespace {
 
 ScriptedDialogs* dialogs = nullptr;
+
+// What stands in the way of a file being written.
+enum WriteFault { FullDisk, LockedFolder, FolderInTheWay };
 
 // Frame f of a sequence: pixel (x, y) has red x, green y and blue f, so the blue of any pixel
 // tells which frame the window shows.
@@ -685,6 +691,67 @@ class AnimationWindowTest : public QObject {
         QFile check(Path("clip.avi"));
         QVERIFY(check.open(QIODevice::ReadOnly));
         QCOMPARE(check.readAll(), QByteArray("old contents"));
+        QCOMPARE(WorkFiles(), workFilesBefore);
+    }
+
+    // File > Save and Make > Avi FiLe against a full disk, a folder that takes no new files
+    // and a folder where the file should go: the error box tells why, and the folder is
+    // left exactly as it was, the older file included, with no temporary and no work file.
+    void writeFaultsAreReportedAndChangeNothing_data() {
+        QTest::addColumn<bool>("video");
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QString>("message"); // % stands for the file's path
+        // The writer's own message, as the window has always shown it.
+        const QString video = "Unable to write output file.";
+        QTest::newRow("save, full disk")
+            << false << int(FullDisk) << "Cannot write file '%': File too large.";
+        QTest::newRow("save, locked folder")
+            << false << int(LockedFolder) << "Cannot create file '%': Permission denied.";
+        QTest::newRow("save, folder in the way")
+            << false << int(FolderInTheWay) << "Cannot write file '%': it is a folder.";
+        QTest::newRow("video, full disk") << true << int(FullDisk) << video;
+        QTest::newRow("video, locked folder") << true << int(LockedFolder) << video;
+        QTest::newRow("video, folder in the way") << true << int(FolderInTheWay) << video;
+    }
+    void writeFaultsAreReportedAndChangeNothing() {
+        QFETCH(bool, video);
+        QFETCH(int, fault);
+        QFETCH(QString, message);
+        Animate(Frames(3, 8, 6));
+        Form5->Forward1->trigger();
+        QTemporaryDir outputs;
+        const QString folder = QDir(outputs.path()).filePath("out");
+        const QString file = folder + (video ? "/clip.avi" : "/clip.vQv");
+        QVERIFY(QDir().mkpath(fault == FolderInTheWay ? file + "/inside" : folder));
+        if (fault != FolderInTheWay) {
+            QFile old(file);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("an older file");
+        }
+        std::optional<test::LockedFolder> locked;
+        if (fault == LockedFolder) {
+            locked.emplace(folder.toStdString());
+        }
+        const auto before = test::Snapshot(outputs.path().toStdString());
+        const QStringList workFilesBefore = WorkFiles();
+        dialogs->files.push_back(folder + "/clip");
+        if (video) {
+            dialogs->confirmations.push_back(false);
+        }
+        {
+            // 588 bytes of .vQv; 432 bytes of video frames in the work file, which fit, and
+            // more for the finished video, which does not.
+            std::optional<test::FileSizeLimit> full;
+            if (fault == FullDisk) {
+                full.emplace(video ? 432 : 300);
+            }
+            const test::PermissionBitsBind bind;
+            (video ? Form5->AviFiLe1 : Form5->Save1)->trigger();
+        }
+        QVERIFY(!dialogs->boxes.empty());
+        QCOMPARE(dialogs->boxes.back().kind, BoxKind::ApplicationError);
+        QCOMPARE(dialogs->boxes.back().text, message.replace('%', file));
+        QVERIFY(test::Snapshot(outputs.path().toStdString()) == before);
         QCOMPARE(WorkFiles(), workFilesBefore);
     }
 };

@@ -1,14 +1,19 @@
 #include "animation/VqvCodec.h"
 #include "platform/MorphError.h"
 #include "platform/TempDir.h"
+#include "support/Faults.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <filesystem>
+#include <iostream>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 namespace morph {
 namespace {
@@ -159,6 +164,97 @@ TEST(VqvCodec, FailedSaveKeepsTheOldFileAndLeavesNoTemporary) {
     EXPECT_EQ(refusal({Bitmap()}), prefix + "the frames are empty (0 x 0 pixels)");
     EXPECT_EQ(ReadAll(path), before);
     EXPECT_EQ(dir.entries(), std::set<std::string>{"keep.vQv"});
+}
+
+// The faults a save meets on its way to the disk: a full disk, a folder that takes no new
+// files, a folder where the file should go. Each is reported naming the file, and the folder
+// is left exactly as it was: the older file keeps its bytes and no temporary stays.
+TEST(VqvCodec, SaveFaultsNameTheFileAndLeaveTheFolderAsItWas) {
+    enum Kind { FullDisk, Locked, FolderInTheWay };
+    const struct {
+        Kind kind;
+        const char* message; // after the path
+    } cases[] = {
+        {FullDisk, "Cannot write file '%': File too large"},
+        {Locked, "Cannot create file '%': Permission denied"},
+        {FolderInTheWay, "Cannot write file '%': it is a folder"},
+    };
+    // 12 + 4 * 3 * 20 * 10 = 2412 bytes: more than the full disk takes.
+    const std::vector<Bitmap> frames(3, Bitmap(20, 10, kBlue));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+        TempDir dir;
+        const std::string path = dir.file("folder/clip.vQv");
+        std::filesystem::create_directories(dir.file("folder"));
+        if (c.kind == FolderInTheWay) {
+            std::filesystem::create_directories(path + "/inside");
+        } else {
+            WriteAll(path, Header(1, 1, 1) + "old!");
+        }
+        std::optional<test::LockedFolder> locked;
+        if (c.kind == Locked) {
+            locked.emplace(dir.file("folder"));
+        }
+        const auto before = test::Snapshot(dir.file(""));
+        std::string message;
+        {
+            const std::optional<test::FileSizeLimit> full =
+                c.kind == FullDisk ? std::optional<test::FileSizeLimit>(1024) : std::nullopt;
+            const test::PermissionBitsBind bind;
+            message = Refusal([&](const std::string& p) { WriteVqv(p, frames); }, path);
+        }
+        std::string expected = c.message;
+        expected.replace(expected.find('%'), 1, path);
+        EXPECT_EQ(message, expected);
+        EXPECT_EQ(test::Snapshot(dir.file("")), before);
+    }
+}
+
+// A small file whose header claims frames up to the cap is refused by its length alone: the
+// reader never allocates for it, as a child process with a small address space shows.
+TEST(VqvCodec, SmallFilesWithHugeHeadersAreRefusedWithoutAllocating) {
+    TempDir dir;
+    const std::string path = dir.file("huge.vQv");
+    const struct {
+        std::string bytes;
+        std::string problem;
+    } cases[] = {
+        {Header(1, 16384, 16384), "it is 12 bytes long but its header (1 frame of 16384 x "
+                                  "16384 pixels) needs 1073741836 bytes"},
+        {Header(64, 2048, 2048) + std::string(4, '\0'),
+         "it is 16 bytes long but its header (64 frames of 2048 x 2048 pixels) needs "
+         "1073741836 bytes"},
+        {Header(65536, 64, 64) + std::string(48, '\0'),
+         "it is 60 bytes long but its header (65536 frames of 64 x 64 pixels) needs "
+         "1073741836 bytes"},
+    };
+    for (const auto& c : cases) {
+        WriteAll(path, c.bytes);
+        const std::string expected = "'" + path + "' is not a valid vQv file: " + c.problem;
+        EXPECT_EXIT(
+            {
+                test::LimitAddressSpace(std::int64_t(64) << 20);
+                const bool refused =
+                    Refusal(ReadVqv, path) == expected && Refusal(ReadVqvHeader, path) == expected;
+                std::cerr << (refused ? "refused as expected" : "not refused as expected");
+                std::exit(0);
+            },
+            ::testing::ExitedWithCode(0), "refused as expected");
+    }
+}
+
+// A file that is what its header says, but whose frames need more memory than is available,
+// is refused before a frame is allocated; its header alone is fine.
+TEST(VqvCodec, FramesNeedingMoreMemoryThanAvailableAreRefusedFirst) {
+    TempDir dir;
+    const std::string path = dir.file("big.vQv");
+    WriteAll(path, Header(64, 2048, 2048));
+    ASSERT_EQ(::truncate(path.c_str(), 12 + (std::int64_t(1) << 30)), 0); // sparse
+    const test::AvailableMemory available(std::int64_t(100) << 20);
+    EXPECT_EQ(ReadVqvHeader(path).frames, 64);
+    EXPECT_EQ(Refusal(ReadVqv, path), "Cannot read file '" + path +
+                                          "': its 64 frames of 2048 x 2048 pixels need 1.0 GiB, "
+                                          "but only 100.0 MiB of memory is available");
 }
 
 TEST(VqvCodec, SaveIntoAMissingFolderNamesThePath) {

@@ -5,10 +5,10 @@
 #include "platform/ScreenSize.h"
 #include "platform/TempDir.h"
 #include "support/Decoders.h"
+#include "support/Faults.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -17,8 +17,6 @@
 #include <set>
 #include <string>
 #include <vector>
-
-#include <sys/resource.h>
 
 namespace morph {
 namespace {
@@ -232,40 +230,64 @@ TEST_F(AviWriterFiles, WorkFileStreamAndFrameSizeFailures) {
     ExpectFailure(flat, "Invalid bitmap");
 }
 
-// A full disk: the largest file this process may write is cut down for a moment.
-class FileSizeLimit {
-  public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &old_);
-        rlimit limit = old_;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
-
-  private:
-    rlimit old_{};
-    void (*oldHandler_)(int) = nullptr;
-};
-
 TEST_F(AviWriterFiles, AFullDiskStopsTheFrameWriteOrTheSave) {
     TAviWriter writer;
     Configure(writer);
     const rlim_t workBytes = 3 * 10 * DibRowBytes(20);
     {
-        const FileSizeLimit limit(workBytes - 100);
+        const test::FileSizeLimit limit(workBytes - 100);
         ExpectFailure(writer, "Failed to add frame to AVI. Err=8004406E");
     }
     {
-        const FileSizeLimit limit(workBytes); // the frames fit, the finished file does not
+        const test::FileSizeLimit limit(workBytes); // the frames fit, the finished file does not
         ExpectFailure(writer, "Unable to write output file");
     }
     writer.WriteAviFile();
     EXPECT_TRUE(temp_.entries().empty());
+    EXPECT_EQ(out_.entries(), std::set<std::string>{"out.avi"});
+}
+
+// A disk that fills up only when the finished file is written, and an output folder that
+// takes no new files: the video already there keeps its bytes.
+TEST_F(AviWriterFiles, AFullDiskOrALockedFolderKeepsTheOlderVideo) {
+    const rlim_t workBytes = 3 * 10 * DibRowBytes(20); // the frames fit, the finished file not
+    for (const bool locked : {false, true}) {
+        SCOPED_TRACE(locked ? "locked folder" : "full disk");
+        test::WriteAll(out_.file("old.avi"), "an older video");
+        TAviWriter writer;
+        Configure(writer, "old.avi");
+        {
+            std::optional<test::LockedFolder> folder;
+            std::optional<test::FileSizeLimit> full;
+            if (locked) {
+                folder.emplace(out_.file(""));
+            } else {
+                full.emplace(workBytes);
+            }
+            const test::PermissionBitsBind bind;
+            ExpectFailure(writer, "Unable to write output file");
+        }
+        EXPECT_EQ(test::ReadAll(out_.file("old.avi")), "an older video");
+    }
+}
+
+// The writer's messages name no file; the callers' wrapper puts the names in front.
+TEST_F(AviWriterFiles, FailuresCanBeToldWithTheNamesOfTheFiles) {
+    TAviWriter writer;
+    Configure(writer, "no-such-folder/out.avi");
+    ExpectFailure(writer, "Unable to write output file");
+    EXPECT_EQ(FailureOf([&] { WriteAviFileNamingFiles(writer); }),
+              "Cannot write the video '" + out_.file("no-such-folder/out.avi") +
+                  "': Unable to write output file");
+    Configure(writer);
+    writer.ChangeWavFileName(out_.file("missing.wav"));
+    EXPECT_EQ(FailureOf([&] { WriteAviFileNamingFiles(writer); }),
+              "Cannot write the video '" + out_.file("out.avi") + "' with the sound of '" +
+                  out_.file("missing.wav") +
+                  "': A disk error occurred while opening the audio file.");
+    TAviWriter silent;
+    Configure(silent);
+    WriteAviFileNamingFiles(silent);
     EXPECT_EQ(out_.entries(), std::set<std::string>{"out.avi"});
 }
 

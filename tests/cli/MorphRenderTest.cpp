@@ -5,6 +5,7 @@
 #include "platform/QtImageIO.h"
 #include "platform/TempDir.h"
 #include "support/Decoders.h"
+#include "support/Faults.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace morph {
 namespace {
@@ -39,6 +41,15 @@ Bitmap Picture(int width, int height, int seed) {
     return bitmap;
 }
 
+// What a run may set up before morph-render starts.
+enum class Fault {
+    None,
+    FullDisk,      // no file may grow past kFullDiskBytes
+    LockedFolders, // permission bits bind, root included
+};
+// Less than any output of the fixture's pictures, more than any message.
+constexpr rlim_t kFullDiskBytes = 120;
+
 constexpr const char* kTwoPairs = "# two pairs\nS 2 2 20 3\nS 4 12 18 10\n"
                                   "T 3 3 21 2\nT 5 11 17 13\n";
 
@@ -54,20 +65,35 @@ class MorphRender : public ::testing::Test {
     }
 
     // Runs morph-render in the work folder; "SRC TGT LINES" stand for the usual options.
-    RunResult Run(const std::string& args) {
+    // `environment` goes in front of the command ("NAME=value ..."); the fault is set up in
+    // the child process before morph-render starts.
+    RunResult Run(const std::string& args, Fault fault = Fault::None,
+                  const std::string& environment = "") {
         std::string expanded = args;
         const std::string shorthand = "SRC TGT LINES";
         if (const auto at = expanded.find(shorthand); at != std::string::npos) {
             expanded.replace(at, shorthand.size(),
                              "--source source.png --target target.png --lines pairs.lines");
         }
-        const std::string command = "cd '" + work_.file("") + "' && TMPDIR='" + temp_.file("") +
-                                    "' '" MORPH_RENDER_EXE "' " + expanded + " >'" +
-                                    logs_.file("out") + "' 2>'" + logs_.file("err") +
+        const std::string command = "cd '" + work_.file("") + "' && " + environment + " TMPDIR='" +
+                                    temp_.file("") + "' '" MORPH_RENDER_EXE "' " + expanded +
+                                    " >'" + logs_.file("out") + "' 2>'" + logs_.file("err") +
                                     "' </dev/null";
-        const int raw = std::system(command.c_str());
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (fault == Fault::FullDisk) {
+                test::LimitFileSizeForGood(kFullDiskBytes);
+            } else if (fault == Fault::LockedFolders) {
+                test::BindPermissionBitsForGood();
+            }
+            ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        int raw = 0;
         RunResult result;
-        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        if (child > 0 && ::waitpid(child, &raw, 0) == child) {
+            result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        }
         result.out = test::ReadAll(logs_.file("out"));
         result.err = test::ReadAll(logs_.file("err"));
         return result;
@@ -262,13 +288,152 @@ TEST_F(MorphRender, AviFailuresShowTheWritersMessageAndLeaveNoOutput) {
     test::WriteAll(work_.file("noise.wav"), "RIFF....WAVEnothing like a sound file");
     inputs_ = work_.entries();
     ExpectRefused("SRC TGT LINES --avi out.avi --wav missing.wav",
-                  "A disk error occurred while opening the audio file.");
+                  "Cannot write the video 'out.avi' with the sound of 'missing.wav': A disk error "
+                  "occurred while opening the audio file.");
     ExpectRefused("SRC TGT LINES --avi out.avi --wav noise.wav",
-                  "The file could not be read, indicating a corrupt file or an unrecognized "
-                  "format.");
+                  "Cannot write the video 'out.avi' with the sound of 'noise.wav': The file could "
+                  "not be read, indicating a corrupt file or an unrecognized format.");
     ExpectRefused("SRC TGT LINES --avi out.avi --wav song.mp3",
                   "WavFileName must name a file with the .wav extension.");
-    ExpectRefused("SRC TGT LINES --avi missing/out.avi", "Unable to write output file.");
+    ExpectRefused("SRC TGT LINES --avi missing/out.avi",
+                  "Cannot write the video 'missing/out.avi': Unable to write output file.");
+}
+
+// Every output meets every fault on its way to the disk: a full disk, a folder that takes no
+// new files, a folder where a file should go. The run fails with a message naming the file,
+// the output folder is left exactly as it was, older outputs included, and no work file stays.
+TEST_F(MorphRender, WriteFaultsNameTheFileAndLeaveTheFolderAsItWas) {
+    // Frame 0 is the Source picture, so no frame fits on the full disk either.
+    ASSERT_GT(fs::file_size(work_.file("source.png")), kFullDiskBytes);
+    enum Kind { FullDisk, Locked, FolderInTheWay };
+    const struct {
+        const char* output;
+        Kind kind;
+        bool old; // older outputs of those names are there
+        const char* message;
+    } cases[] = {
+        {"--vqv out/clip.vQv", FullDisk, true, "Cannot write file 'out/clip.vQv': File too large."},
+        {"--vqv out/clip.vQv", FullDisk, false,
+         "Cannot write file 'out/clip.vQv': File too large."},
+        {"--vqv out/clip.vQv", Locked, true,
+         "Cannot write file 'out/clip.vQv': Permission denied."},
+        {"--vqv out/clip.vQv", Locked, false,
+         "Cannot create file 'out/clip.vQv': Permission denied."},
+        {"--vqv out/clip.vQv", FolderInTheWay, true,
+         "Cannot write file 'out/clip.vQv': it is a folder."},
+        {"--avi out/clip.avi", FullDisk, true,
+         "Cannot write the video 'out/clip.avi': Failed to add frame to AVI. Err=8004406E."},
+        {"--avi out/clip.avi", FullDisk, false,
+         "Cannot write the video 'out/clip.avi': Failed to add frame to AVI. Err=8004406E."},
+        {"--avi out/clip.avi", Locked, true,
+         "Cannot write file 'out/clip.avi': Permission denied."},
+        {"--avi out/clip.avi", Locked, false,
+         "Cannot write the video 'out/clip.avi': Unable to write output file."},
+        {"--avi out/clip.avi", FolderInTheWay, true,
+         "Cannot write the video 'out/clip.avi': Unable to write output file."},
+        {"--png-dir out/frames", FullDisk, true,
+         "Cannot write file 'out/frames/frame_000.png': File too large."},
+        {"--png-dir out/frames", FullDisk, false,
+         "Cannot write file 'out/frames/frame_000.png': File too large."},
+        {"--png-dir out/frames", Locked, true,
+         "Cannot write file 'out/frames/frame_000.png': Permission denied."},
+        {"--png-dir out/frames", Locked, false,
+         "Cannot create file 'out/frames/frame_000.png': Permission denied."},
+        {"--png-dir out/frames", FolderInTheWay, true,
+         "Cannot write file 'out/frames/frame_001.png': it is a folder."},
+    };
+    const std::string out = work_.file("out");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.output) + " fault " + std::to_string(c.kind) +
+                     (c.old ? " over older outputs" : ""));
+        fs::remove_all(out);
+        fs::create_directories(out + "/frames");
+        if (c.old) {
+            test::WriteAll(out + "/clip.vQv", "older animation");
+            test::WriteAll(out + "/clip.avi", "older video");
+            test::WriteAll(out + "/frames/frame_000.png", "older frame");
+        }
+        if (c.kind == FolderInTheWay) {
+            for (const char* name : {"/clip.vQv", "/clip.avi", "/frames/frame_001.png"}) {
+                fs::remove(out + name);
+                fs::create_directories(out + name + "/inside");
+            }
+        }
+        const auto before = test::Snapshot(out);
+        RunResult result;
+        if (c.kind == Locked) {
+            const test::LockedFolder frames(out + "/frames");
+            const test::LockedFolder folder(out);
+            result = Run(std::string("SRC TGT LINES --frames 3 ") + c.output, Fault::LockedFolders);
+        } else {
+            result = Run(std::string("SRC TGT LINES --frames 3 ") + c.output,
+                         c.kind == FullDisk ? Fault::FullDisk : Fault::None);
+        }
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, std::string(c.message) + "\n");
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(test::Snapshot(out), before);
+        EXPECT_TRUE(temp_.entries().empty());
+    }
+}
+
+// The outputs appear together or not at all: when the last one fails, the ones already written
+// go again and the files they replaced come back.
+TEST_F(MorphRender, ALaterFailingOutputPutsBackWhatEarlierOnesReplaced) {
+    test::WriteAll(work_.file("clip.avi"), "older video");
+    fs::create_directories(work_.file("frames"));
+    test::WriteAll(work_.file("frames/frame_001.png"), "older frame");
+    fs::create_directories(work_.file("clip.vQv/inside"));
+    const auto before = test::Snapshot(work_.file(""));
+    const RunResult result =
+        Run("SRC TGT LINES --frames 3 --png-dir frames --avi clip.avi --vqv clip.vQv");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "Cannot write file 'clip.vQv': it is a folder.\n");
+    EXPECT_EQ(test::Snapshot(work_.file("")), before);
+    EXPECT_TRUE(temp_.entries().empty());
+
+    // Without the folder in the way the same run replaces them all.
+    fs::remove_all(work_.file("clip.vQv"));
+    ASSERT_EQ(Run("SRC TGT LINES --frames 3 --png-dir frames --avi clip.avi --vqv clip.vQv").status,
+              0);
+    const std::vector<Bitmap> frames = ReadVqv(work_.file("clip.vQv"));
+    EXPECT_EQ(LoadPicture(work_.file("frames/frame_001.png")), frames.at(1));
+    EXPECT_EQ(test::DecodeVideo(work_.file("clip.avi")).size(), 3u * 24u * 16u * 3u);
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(work_.file("frames"))) {
+        names.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(names, (std::set<std::string>{"frame_000.png", "frame_001.png", "frame_002.png"}));
+    EXPECT_EQ(work_.entries(), (std::set<std::string>{"clip.avi", "clip.vQv", "frames",
+                                                      "pairs.lines", "source.png", "target.png"}));
+}
+
+// Pictures claiming more pixels than are accepted, and a morph or a picture needing more
+// memory than the machine has, stop before anything is allocated, stating the size.
+TEST_F(MorphRender, MemoryBoundsStopTheRunBeforeItAllocates) {
+    test::WriteAll(work_.file("huge.bmp"), test::BmpHeader(100000, 100000));
+    inputs_ = work_.entries();
+    ExpectRefused("--source huge.bmp --target target.png --lines pairs.lines",
+                  "Cannot read the picture 'huge.bmp': 100000 x 100000 pixels is too large.");
+
+    // 52 pictures of 24 x 16 pixels: the 50 frames and a warped Source and Target.
+    const std::string variable = kAvailableMemoryVariable;
+    RunResult result = Run("SRC TGT LINES --frames 50 --vqv out.vQv", Fault::None,
+                           variable + "=" + std::to_string(52 * 24 * 16 * 4 - 1));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "This morph of 50 frames of 24 x 16 pixels needs 79872 bytes, but only "
+                          "79871 bytes of memory is available.\n");
+    result = Run("SRC TGT LINES --frames 50 --vqv out.vQv", Fault::None, variable + "=50000");
+    EXPECT_EQ(result.err, "This morph of 50 frames of 24 x 16 pixels needs 78.0 KiB, but only "
+                          "48.8 KiB of memory is available.\n");
+    result = Run("SRC TGT LINES --frames 50 --vqv out.vQv", Fault::None, variable + "=2000");
+    EXPECT_EQ(result.err, "Cannot read the picture 'source.png': its 24 x 16 pixels need 3.0 KiB, "
+                          "but only 2.0 KiB of memory is available.\n");
+    EXPECT_EQ(work_.entries(), inputs_);
+
+    result = Run("SRC TGT LINES --frames 50 --vqv out.vQv", Fault::None,
+                 variable + "=" + std::to_string(52 * 24 * 16 * 4));
+    EXPECT_EQ(result.status, 0) << result.err;
 }
 
 TEST_F(MorphRender, DemoRendersTheSamplesIntoTheCurrentFolder) {

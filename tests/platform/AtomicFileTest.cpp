@@ -80,18 +80,29 @@ TEST(AtomicFile, MissingFolderIsReportedWithThePath) {
     }
 }
 
-TEST(AtomicFile, CommitOverAFolderFailsAndLeavesNoTemporary) {
+TEST(AtomicFile, AFolderAtTheTargetIsRefusedAndLeavesNoTemporary) {
     TempDir dir;
     const std::string target = dir.file("folder");
+    const std::string message = "Cannot write file '" + target + "': it is a folder";
     std::filesystem::create_directory(target);
+    try {
+        AtomicFile file(target);
+        FAIL() << "opened a folder for writing";
+    } catch (const MorphError& e) {
+        EXPECT_EQ(e.message(), message);
+    }
+
+    // A folder that takes the name while the data is written stops the commit.
+    std::filesystem::remove(target);
     {
         AtomicFile file(target);
         Write(file, "data");
+        std::filesystem::create_directory(target);
         try {
             file.commit();
             FAIL() << "committed over a folder";
         } catch (const MorphError& e) {
-            EXPECT_EQ(e.message(), "Cannot write file '" + target + "': it is a folder");
+            EXPECT_EQ(e.message(), message);
         }
         EXPECT_THROW(file.commit(), MorphError);
     }

@@ -6,6 +6,7 @@
 #include "editor/Program.h"
 #include "engine/FrameBuild.h"
 #include "platform/gui/Application.h"
+#include "support/Faults.h"
 #include "support/ScriptedDialogs.h"
 #include "views/FrameWindow.h"
 #include "views/InterpolatedLinesWindow.h"
@@ -438,6 +439,40 @@ class BuildsWindowTest : public QObject {
         QVERIFY(bar->isVisible());
         bar->setValue(bar->maximum());
         QVERIFY(!Form1->LineFramesBottom[11]->visibleRegion().isEmpty());
+    }
+
+    // Both builds hold three pictures a frame: one that needs more memory than the machine
+    // has is refused before anything is made, stating the need.
+    void buildsNeedingMoreMemoryThanAvailableAreRefused() {
+        BuildLines(5);
+        QWidget* lines = Form1->LinesWindow;
+        QWidget* images = Form1->ImagesWindow;
+        const QString menus = Menus();
+        const std::int64_t need = 3 * 5 * kSide * kSide * 4;
+        {
+            const test::AvailableMemory available(std::int64_t(1) << 20);
+            Form1->Bui1->trigger();
+            ExpectBox(BoxKind::ApplicationError,
+                      "This build of 5 frames of 164 x 164 pixels needs "
+                      "1.5 MiB, but only 1.0 MiB of memory is available.");
+            Form1->WarpedImages1->trigger();
+            ExpectBox(BoxKind::ApplicationError,
+                      "This build of 5 frames of 164 x 164 pixels needs "
+                      "1.5 MiB, but only 1.0 MiB of memory is available.");
+            const test::AvailableMemory almost(need - 1);
+            Form1->WarpedImages1->trigger();
+            ExpectBox(BoxKind::ApplicationError,
+                      "This build of 5 frames of 164 x 164 pixels needs 1613760 bytes, but only "
+                      "1613759 bytes of memory is available.");
+        }
+        QCOMPARE(Form1->LinesWindow, lines);
+        QCOMPARE(Form1->ImagesWindow, images);
+        QVERIFY(!Form4->isVisible());
+        QCOMPARE(Menus(), menus);
+        const test::AvailableMemory enough(need);
+        Form1->WarpedImages1->trigger();
+        QVERIFY(dialogs->boxes.empty());
+        QVERIFY(Form1->ImagesWindow != images);
     }
 
     void errorsStopTheBuildWhereItStands() {

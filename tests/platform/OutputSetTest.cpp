@@ -1,0 +1,117 @@
+#include "platform/OutputSet.h"
+#include "platform/AtomicFile.h"
+#include "platform/MorphError.h"
+#include "platform/TempDir.h"
+#include "support/Faults.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace morph {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadAll;
+using test::Snapshot;
+using test::TempDir;
+using test::WriteAll;
+
+// Writes `text` to `path` as the program's writers do: whole, or not at all.
+void Put(OutputSet& outputs, const std::string& path, const std::string& text) {
+    outputs.write(path, [&] {
+        AtomicFile file(path);
+        file.write(text.data(), text.size());
+        file.commit();
+    });
+}
+
+TEST(OutputSet, KeptRunLeavesTheNewFilesAndNothingElse) {
+    TempDir dir;
+    WriteAll(dir.file("old.txt"), "old");
+    {
+        OutputSet outputs;
+        outputs.makeFolder(dir.file("a/b"));
+        Put(outputs, dir.file("a/b/new.txt"), "new");
+        Put(outputs, dir.file("old.txt"), "replaced");
+        outputs.keep();
+    }
+    EXPECT_EQ(Snapshot(dir.file("")),
+              (std::map<std::string, std::string>{{"a", "<folder>"},
+                                                  {"a/b", "<folder>"},
+                                                  {"a/b/new.txt", "new"},
+                                                  {"old.txt", "replaced"}}));
+}
+
+// A run that ends without keep() puts everything back: replaced files return, new files and
+// the folders made for them go, however many times a file was replaced.
+TEST(OutputSet, UnkeptRunPutsBackWhatItReplaced) {
+    TempDir dir;
+    WriteAll(dir.file("old.txt"), "old");
+    fs::create_directories(dir.file("there"));
+    const auto before = Snapshot(dir.file(""));
+    {
+        OutputSet outputs;
+        outputs.makeFolder(dir.file("there/x/y"));
+        outputs.makeFolder(dir.file("there/x/z"));
+        Put(outputs, dir.file("there/x/y/new.txt"), "new");
+        Put(outputs, dir.file("old.txt"), "first");
+        Put(outputs, dir.file("old.txt"), "second");
+        EXPECT_EQ(ReadAll(dir.file("old.txt")), "second");
+    }
+    EXPECT_EQ(Snapshot(dir.file("")), before);
+}
+
+TEST(OutputSet, AFailedWriteLeavesItsFileAndKeepsNoCopy) {
+    TempDir dir;
+    WriteAll(dir.file("old.txt"), "old");
+    fs::create_directories(dir.file("folder/inside"));
+    const auto before = Snapshot(dir.file(""));
+    OutputSet outputs;
+    EXPECT_THROW(outputs.write(dir.file("old.txt"), [] { throw MorphError("no"); }), MorphError);
+    try {
+        Put(outputs, dir.file("folder"), "data");
+        ADD_FAILURE() << "wrote over a folder";
+    } catch (const MorphError& e) {
+        EXPECT_EQ(e.message(), "Cannot write file '" + dir.file("folder") + "': it is a folder");
+    }
+    EXPECT_EQ(Snapshot(dir.file("")), before);
+    outputs.keep();
+    EXPECT_EQ(Snapshot(dir.file("")), before);
+}
+
+// In a folder that refuses changes, the old file cannot even be kept: the write is refused
+// before it starts, naming the file.
+TEST(OutputSet, ALockedFolderRefusesBeforeWriting) {
+    TempDir dir;
+    fs::create_directories(dir.file("locked"));
+    WriteAll(dir.file("locked/old.txt"), "old");
+    std::optional<std::map<std::string, std::string>> before;
+    {
+        const test::LockedFolder locked(dir.file("locked"));
+        before = Snapshot(dir.file(""));
+        const test::PermissionBitsBind bind;
+        OutputSet outputs;
+        try {
+            Put(outputs, dir.file("locked/old.txt"), "new");
+            ADD_FAILURE() << "wrote into a locked folder";
+        } catch (const MorphError& e) {
+            EXPECT_EQ(e.message(),
+                      "Cannot write file '" + dir.file("locked/old.txt") + "': Permission denied");
+        }
+        try {
+            outputs.makeFolder(dir.file("locked/sub"));
+            ADD_FAILURE() << "made a folder in a locked folder";
+        } catch (const MorphError& e) {
+            EXPECT_EQ(e.message(), "Cannot create the folder '" + dir.file("locked/sub") +
+                                       "': Permission denied");
+        }
+    }
+    EXPECT_EQ(Snapshot(dir.file("")), *before);
+}
+
+} // namespace
+} // namespace morph
