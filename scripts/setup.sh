@@ -7,6 +7,9 @@ packages=(
   qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   ffmpeg
+  # the fuzz build (scripts/fuzz.sh): clang, its libFuzzer and sanitizer runtimes, and the
+  # OpenMP runtime clang links the configure step against
+  clang libclang-rt-14-dev libomp-dev
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test twice: optimised, and under
-# AddressSanitizer + UndefinedBehaviorSanitizer.
+# AddressSanitizer + UndefinedBehaviorSanitizer; then runs every fuzz target for a bounded
+# time (scripts/fuzz.sh; FUZZ_SECONDS per target, 30 unless set).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -14,4 +15,6 @@ for flavour in release asan; do
   echo "=== $flavour tests ==="
   ctest --test-dir "build/$flavour" --output-on-failure -j"$(nproc)" || status=1
 done
+echo "=== fuzzing ==="
+bash scripts/fuzz.sh "${FUZZ_SECONDS:-30}" || status=1
 exit $status

@@ -9,11 +9,13 @@
 
 namespace morph {
 
-// Reads any picture format Qt's image readers know (BMP, PNG, JPEG, ...). Colour bytes are
-// kept as stored, alpha is dropped. Pictures of more than kMaxBitmapPixels pixels are refused
-// before decoding; the process-wide QImageReader allocation limit is raised to what such a
-// picture needs. Pictures with an orientation tag come upright. Throws MorphError naming the
-// file and the reader's reason.
+// Reads any picture format Qt's image readers know (BMP, PNG, JPEG, ...); the content decides
+// the format, whatever the file's name. Colour bytes are kept as stored, alpha is dropped.
+// Pictures of more than kMaxBitmapPixels pixels, or needing more memory than is available, are
+// refused before decoding. The process-wide QImageReader allocation limit is set for each
+// picture: the largest accepted picture at 4 bytes a pixel, or the declared size at 8 bytes a
+// pixel when that is more. Pictures with an orientation tag come upright. Throws MorphError
+// naming the file and the reader's reason.
 Bitmap LoadPicture(const std::string& path);
 
 // Writes the bitmap as a PNG file through a temporary file beside it, so an existing file

@@ -2,6 +2,7 @@
 
 #include "platform/MorphError.h"
 #include "platform/TempDir.h"
+#include "support/Faults.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,8 @@
 #include <QImage>
 
 #include <cstdint>
+#include <cstdlib>
+#include <iostream>
 #include <string>
 
 namespace morph {
@@ -148,20 +151,71 @@ TEST(QtImageIO, UnreadablePicturesNameTheFileAndTheReason) {
     EXPECT_NE(missing.find("'" + dir.file("missing.bmp") + "'"), std::string::npos) << missing;
 }
 
-TEST(QtImageIO, OversizedPicturesAreRefusedBeforeDecoding) {
-    // A PNG announcing 20000 x 20000 pixels, with an empty pixel data chunk behind it.
+// A PNG announcing width x height pixels, with an empty pixel data chunk behind it.
+std::string PngHeader(std::uint32_t width, std::uint32_t height) {
     const auto chunk = [](const std::string& typeAndData) {
         return BigEndian(std::uint32_t(typeAndData.size() - 4)) + typeAndData +
                BigEndian(Crc32(typeAndData));
     };
-    const std::string png =
-        "\x89PNG\r\n\x1a\n" +
-        chunk("IHDR" + BigEndian(20000) + BigEndian(20000) + "\x08\x02" + std::string(3, '\0')) +
-        chunk("IDAT") + chunk("IEND");
+    return "\x89PNG\r\n\x1a\n" +
+           chunk("IHDR" + BigEndian(width) + BigEndian(height) + "\x08\x02" +
+                 std::string(3, '\0')) +
+           chunk("IDAT") + chunk("IEND");
+}
+
+TEST(QtImageIO, OversizedPicturesAreRefusedBeforeDecoding) {
     test::TempDir dir;
-    test::WriteAll(dir.file("huge.png"), png);
+    test::WriteAll(dir.file("huge.png"), PngHeader(20000, 20000));
     const std::string message = LoadError(dir.file("huge.png"));
     EXPECT_NE(message.find("20000 x 20000 pixels is too large"), std::string::npos) << message;
+}
+
+// Files of a few dozen bytes claiming 100000 x 100000 pixels are refused with the size
+// stated, before anything is allocated: the child process loading them has little address
+// space to spare. Qt's own BMP reader refuses such a header with no more than "Unable to read
+// image data".
+TEST(QtImageIO, HugeClaimsOfTinyFilesAreRefusedWithoutAllocating) {
+    test::TempDir dir;
+    test::WriteAll(dir.file("huge.bmp"), test::BmpHeader(100000, 100000));
+    test::WriteAll(dir.file("huge.png"), PngHeader(100000, 100000));
+    for (const char* name : {"huge.bmp", "huge.png"}) {
+        const std::string path = dir.file(name);
+        const std::string expected =
+            "Cannot read the picture '" + path + "': 100000 x 100000 pixels is too large";
+        EXPECT_EXIT(
+            {
+                test::LimitAddressSpace(std::int64_t(256) << 20);
+                const std::string message = LoadError(path);
+                std::cerr << (message == expected ? "refused as expected" : message);
+                std::exit(0);
+            },
+            ::testing::ExitedWithCode(0), "refused as expected")
+            << name;
+    }
+}
+
+// Within the pixel cap, the memory the process can get bounds a picture: the address space
+// left to a child process, or a figure standing in for a small machine.
+TEST(QtImageIO, PicturesNeedingMoreMemoryThanAvailableAreRefusedBeforeDecoding) {
+    test::TempDir dir;
+    const std::string path = dir.file("large.png");
+    test::WriteAll(path, PngHeader(16000, 16000));
+    EXPECT_EXIT(
+        {
+            test::LimitAddressSpace(std::int64_t(256) << 20);
+            std::cerr << LoadError(path);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0),
+        "^Cannot read the picture '.*large\\.png': its 16000 x 16000 pixels need 1\\.9 GiB, "
+        "but only [0-9.]+ MiB of memory is available$");
+
+    const test::AvailableMemory available(100000);
+    test::WriteAll(dir.file("small.bmp"), Bmp24(Pattern(256, 64)));
+    EXPECT_EQ(
+        LoadError(dir.file("small.bmp")),
+        "Cannot read the picture '" + dir.file("small.bmp") +
+            "': its 256 x 64 pixels need 128.0 KiB, but only 97.7 KiB of memory is available");
 }
 
 TEST(QtImageIO, SaveFailureNamesTheFile) {

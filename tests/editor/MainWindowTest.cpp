@@ -5,6 +5,7 @@
 #include "editor/Program.h"
 #include "editor/SourceLinesWindow.h"
 #include "platform/gui/Application.h"
+#include "support/Faults.h"
 #include "support/ScriptedDialogs.h"
 #include "views/PropertiesWindow.h"
 
@@ -158,6 +159,35 @@ class MainWindowTest : public QObject {
         QCOMPARE(dialogs->boxes[0].caption, QString("Morphing"));
         QVERIFY(dialogs->boxes[0].text.contains("notes.bmp"));
         QVERIFY(dialogs->boxes[0].text.endsWith('.'));
+        QCOMPARE(Form1->SourceLineCount, 2);
+        QVERIFY(Form1->Button1->isVisible());
+        Form1->Button5Click();
+    }
+
+    // A few bytes claiming a huge picture, and a picture needing more memory than the
+    // machine has: refused with the size stated, before anything of the side changes.
+    void picturesTooLargeForTheMachineChangeNothing() {
+        const QString huge = folder_.filePath("huge.bmp");
+        QFile file(huge);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        const std::string bytes = test::BmpHeader(100000, 100000);
+        file.write(bytes.data(), qint64(bytes.size()));
+        file.close();
+        const QString small = Picture("small.bmp", 64, 48);
+        GiveLines(Side::Source, 2);
+        Load(Side::Source, huge);
+        {
+            const test::AvailableMemory available(1000);
+            Load(Side::Source, small);
+        }
+        QCOMPARE(dialogs->boxes.size(), size_t(2));
+        QCOMPARE(dialogs->boxes[0].kind, BoxKind::ApplicationError);
+        QCOMPARE(dialogs->boxes[0].text,
+                 "Cannot read the picture '" + huge + "': 100000 x 100000 pixels is too large.");
+        QCOMPARE(dialogs->boxes[1].kind, BoxKind::ApplicationError);
+        QCOMPARE(dialogs->boxes[1].text, "Cannot read the picture '" + small +
+                                             "': its 64 x 48 pixels need 24.0 KiB, but only "
+                                             "1000 bytes of memory is available.");
         QCOMPARE(Form1->SourceLineCount, 2);
         QVERIFY(Form1->Button1->isVisible());
         Form1->Button5Click();
