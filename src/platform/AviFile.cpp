@@ -150,6 +150,15 @@ struct Library {
         const auto it = streams.find(stream);
         return it == streams.end() ? nullptr : it->second.get();
     }
+    // What every call on a handle checks first, under the lock: the layer is initialised and
+    // the handle is one of ours.
+    template <class Handle> AviResult Lookup(const Handle* handle, Handle*& found) {
+        if (users == 0) {
+            return CO_E_NOTINITIALIZED;
+        }
+        found = Find(handle);
+        return found == nullptr ? AVIERR_BADHANDLE : AVIERR_OK;
+    }
 
     AviFile* Add(std::shared_ptr<AviFile> file) {
         AviFile* handle = file.get();
@@ -1023,12 +1032,9 @@ AviResult AVIFileCreateStreamA(AviFile* file, AviStream** stream, const AviStrea
     *stream = nullptr;
     Library& lib = Lib();
     const std::lock_guard lock(lib.mutex);
-    if (lib.users == 0) {
-        return CO_E_NOTINITIALIZED;
-    }
-    AviFile* owner = lib.Find(file);
-    if (owner == nullptr) {
-        return AVIERR_BADHANDLE;
+    AviFile* owner = nullptr;
+    if (const AviResult result = lib.Lookup(file, owner); result != AVIERR_OK) {
+        return result;
     }
     if (!owner->writable) {
         return AVIERR_READONLY;
@@ -1056,12 +1062,9 @@ AviResult AVIStreamSetFormat(AviStream* stream, std::int32_t position, const voi
                              std::int32_t size) {
     Library& lib = Lib();
     const std::lock_guard lock(lib.mutex);
-    if (lib.users == 0) {
-        return CO_E_NOTINITIALIZED;
-    }
-    AviStream* found = lib.Find(stream);
-    if (found == nullptr) {
-        return AVIERR_BADHANDLE;
+    AviStream* found = nullptr;
+    if (const AviResult result = lib.Lookup(stream, found); result != AVIERR_OK) {
+        return result;
     }
     StreamData& data = *found->data;
     if (!data.writable) {
@@ -1098,12 +1101,9 @@ AviResult AVIStreamWrite(AviStream* stream, std::int32_t start, std::int32_t sam
     }
     Library& lib = Lib();
     const std::lock_guard lock(lib.mutex);
-    if (lib.users == 0) {
-        return CO_E_NOTINITIALIZED;
-    }
-    AviStream* found = lib.Find(stream);
-    if (found == nullptr) {
-        return AVIERR_BADHANDLE;
+    AviStream* found = nullptr;
+    if (const AviResult result = lib.Lookup(stream, found); result != AVIERR_OK) {
+        return result;
     }
     StreamData& data = *found->data;
     if (!data.writable) {
@@ -1151,12 +1151,9 @@ AviResult AVIStreamInfoA(AviStream* stream, AviStreamInfo* info) {
     }
     Library& lib = Lib();
     const std::lock_guard lock(lib.mutex);
-    if (lib.users == 0) {
-        return CO_E_NOTINITIALIZED;
-    }
-    AviStream* found = lib.Find(stream);
-    if (found == nullptr) {
-        return AVIERR_BADHANDLE;
+    AviStream* found = nullptr;
+    if (const AviResult result = lib.Lookup(stream, found); result != AVIERR_OK) {
+        return result;
     }
     *info = found->data->info;
     info->dwLength = std::uint32_t(found->data->Length());
@@ -1172,12 +1169,9 @@ AviResult AVIFileGetStream(AviFile* file, AviStream** stream, std::uint32_t type
     *stream = nullptr;
     Library& lib = Lib();
     const std::lock_guard lock(lib.mutex);
-    if (lib.users == 0) {
-        return CO_E_NOTINITIALIZED;
-    }
-    AviFile* owner = lib.Find(file);
-    if (owner == nullptr) {
-        return AVIERR_BADHANDLE;
+    AviFile* owner = nullptr;
+    if (const AviResult result = lib.Lookup(file, owner); result != AVIERR_OK) {
+        return result;
     }
     std::int32_t seen = 0;
     for (const std::shared_ptr<StreamData>& data : owner->streams) {
@@ -1201,12 +1195,9 @@ AviResult CreateEditableStream(AviStream** editable, AviStream* source) {
     *editable = nullptr;
     Library& lib = Lib();
     const std::lock_guard lock(lib.mutex);
-    if (lib.users == 0) {
-        return CO_E_NOTINITIALIZED;
-    }
-    AviStream* found = lib.Find(source);
-    if (found == nullptr) {
-        return AVIERR_BADHANDLE;
+    AviStream* found = nullptr;
+    if (const AviResult result = lib.Lookup(source, found); result != AVIERR_OK) {
+        return result;
     }
     return Guarded(AVIERR_INTERNAL, [&] {
         auto copy = std::make_shared<StreamData>(*found->data);

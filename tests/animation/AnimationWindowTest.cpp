@@ -10,6 +10,7 @@
 #include "support/Decoders.h"
 #include "support/Faults.h"
 #include "support/ScriptedDialogs.h"
+#include "support/WindowTestMain.h"
 #include "views/PropertiesWindow.h"
 
 #include <QDir>
@@ -759,16 +760,7 @@ class AnimationWindowTest : public QObject {
 } // namespace morph
 
 int main(int argc, char** argv) {
-    morph::Application app(argc, argv);
-    morph::ApplyProgramStyle(app);
-    morph::ScriptedDialogs scripted;
-    morph::dialogs = &scripted;
-    morph::CreateProgramWindows();
-    morph::ShowProgram();
-    morph::AnimationWindowTest test;
-    const int status = QTest::qExec(&test, argc, argv);
-    morph::DestroyProgramWindows();
-    return status;
+    return morph::RunWindowTest<morph::AnimationWindowTest>(argc, argv, morph::dialogs);
 }
 
 #include "AnimationWindowTest.moc"

@@ -8,6 +8,7 @@
 #include "editor/TargetLinesWindow.h"
 #include "platform/gui/Application.h"
 #include "support/ScriptedDialogs.h"
+#include "support/WindowTestMain.h"
 #include "views/PropertiesWindow.h"
 
 #include <QApplication>
@@ -425,16 +426,7 @@ class LineDrawingWindowTest : public QObject {
 } // namespace morph
 
 int main(int argc, char** argv) {
-    morph::Application app(argc, argv);
-    morph::ApplyProgramStyle(app);
-    morph::ScriptedDialogs scripted;
-    morph::dialogs = &scripted;
-    morph::CreateProgramWindows();
-    morph::ShowProgram();
-    morph::LineDrawingWindowTest test;
-    const int status = QTest::qExec(&test, argc, argv);
-    morph::DestroyProgramWindows();
-    return status;
+    return morph::RunWindowTest<morph::LineDrawingWindowTest>(argc, argv, morph::dialogs);
 }
 
 #include "LineDrawingWindowTest.moc"

@@ -8,6 +8,7 @@
 #include "editor/TargetLinesWindow.h"
 #include "platform/gui/Application.h"
 #include "support/ScriptedDialogs.h"
+#include "support/WindowTestMain.h"
 #include "views/PropertiesWindow.h"
 
 #include <QImage>
@@ -217,16 +218,7 @@ class LinePropertiesWindowTest : public QObject {
 } // namespace morph
 
 int main(int argc, char** argv) {
-    morph::Application app(argc, argv);
-    morph::ApplyProgramStyle(app);
-    morph::ScriptedDialogs scripted;
-    morph::dialogs = &scripted;
-    morph::CreateProgramWindows();
-    morph::ShowProgram();
-    morph::LinePropertiesWindowTest test;
-    const int status = QTest::qExec(&test, argc, argv);
-    morph::DestroyProgramWindows();
-    return status;
+    return morph::RunWindowTest<morph::LinePropertiesWindowTest>(argc, argv, morph::dialogs);
 }
 
 #include "LinePropertiesWindowTest.moc"

@@ -7,6 +7,7 @@
 #include "platform/gui/Application.h"
 #include "support/Faults.h"
 #include "support/ScriptedDialogs.h"
+#include "support/WindowTestMain.h"
 #include "views/PropertiesWindow.h"
 
 #include <QComboBox>
@@ -279,16 +280,7 @@ class MainWindowTest : public QObject {
 } // namespace morph
 
 int main(int argc, char** argv) {
-    morph::Application app(argc, argv);
-    morph::ApplyProgramStyle(app);
-    morph::ScriptedDialogs scripted;
-    morph::dialogs = &scripted;
-    morph::CreateProgramWindows();
-    morph::ShowProgram();
-    morph::MainWindowTest test;
-    const int status = QTest::qExec(&test, argc, argv);
-    morph::DestroyProgramWindows();
-    return status;
+    return morph::RunWindowTest<morph::MainWindowTest>(argc, argv, morph::dialogs);
 }
 
 #include "MainWindowTest.moc"

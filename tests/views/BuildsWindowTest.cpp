@@ -8,6 +8,7 @@
 #include "platform/gui/Application.h"
 #include "support/Faults.h"
 #include "support/ScriptedDialogs.h"
+#include "support/WindowTestMain.h"
 #include "views/FrameWindow.h"
 #include "views/InterpolatedLinesWindow.h"
 #include "views/ProgressWindow.h"
@@ -523,16 +524,7 @@ int main(int argc, char** argv) {
     screens.close();
     qputenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + screens.fileName()).toLocal8Bit());
 
-    morph::Application app(argc, argv);
-    morph::ApplyProgramStyle(app);
-    morph::ScriptedDialogs scripted;
-    morph::dialogs = &scripted;
-    morph::CreateProgramWindows();
-    morph::ShowProgram();
-    morph::BuildsWindowTest test;
-    const int status = QTest::qExec(&test, argc, argv);
-    morph::DestroyProgramWindows();
-    return status;
+    return morph::RunWindowTest<morph::BuildsWindowTest>(argc, argv, morph::dialogs);
 }
 
 #include "BuildsWindowTest.moc"

@@ -6,6 +6,7 @@
 #include "platform/MorphError.h"
 #include "platform/gui/Application.h"
 #include "support/ScriptedDialogs.h"
+#include "support/WindowTestMain.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -306,16 +307,7 @@ class PropertiesWindowTest : public QObject {
 } // namespace morph
 
 int main(int argc, char** argv) {
-    morph::Application app(argc, argv);
-    morph::ApplyProgramStyle(app);
-    morph::ScriptedDialogs scripted;
-    morph::dialogs = &scripted;
-    morph::CreateProgramWindows();
-    morph::ShowProgram();
-    morph::PropertiesWindowTest test;
-    const int status = QTest::qExec(&test, argc, argv);
-    morph::DestroyProgramWindows();
-    return status;
+    return morph::RunWindowTest<morph::PropertiesWindowTest>(argc, argv, morph::dialogs);
 }
 
 #include "PropertiesWindowTest.moc"

@@ -8,6 +8,7 @@
 #include "engine/FrameBuild.h"
 #include "platform/gui/Application.h"
 #include "support/ScriptedDialogs.h"
+#include "support/WindowTestMain.h"
 #include "views/ProgressWindow.h"
 #include "views/PropertiesWindow.h"
 
@@ -160,16 +161,7 @@ class ScenarioBuildWindowTest : public QObject {
 } // namespace morph
 
 int main(int argc, char** argv) {
-    morph::Application app(argc, argv);
-    morph::ApplyProgramStyle(app);
-    morph::ScriptedDialogs scripted;
-    morph::dialogs = &scripted;
-    morph::CreateProgramWindows();
-    morph::ShowProgram();
-    morph::ScenarioBuildWindowTest test;
-    const int status = QTest::qExec(&test, argc, argv);
-    morph::DestroyProgramWindows();
-    return status;
+    return morph::RunWindowTest<morph::ScenarioBuildWindowTest>(argc, argv, morph::dialogs);
 }
 
 #include "ScenarioBuildWindowTest.moc"
