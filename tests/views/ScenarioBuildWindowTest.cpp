@@ -119,7 +119,7 @@ class ScenarioBuildWindowTest : public QObject {
               total, turns, double(longestGap) / 1e6, counter.paints);
         // Frame 1 is repainted at every progress point of its build (26 columns of 20).
         QVERIFY2(counter.paints >= 26, qPrintable(QString::number(counter.paints)));
-        QVERIFY(turns >= bench::kFrames * 26);
+        QVERIFY(turns >= bench::kFrames); // the event loop turned in every frame
 
         const bench::Scenario& scenario = bench::TheScenario();
         const MorphSequence engine =
