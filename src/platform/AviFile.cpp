@@ -1210,21 +1210,17 @@ AviResult CreateEditableStream(AviStream** editable, AviStream* source) {
 std::int32_t AVIStreamRelease(AviStream* stream) {
     Library& lib = Lib();
     const std::lock_guard lock(lib.mutex);
-    if (lib.users == 0) {
-        return CO_E_NOTINITIALIZED;
-    }
-    AviStream* found = lib.Find(stream);
-    return found == nullptr ? AVIERR_BADHANDLE : lib.Release(found);
+    AviStream* found = nullptr;
+    const AviResult result = lib.Lookup(stream, found);
+    return result != AVIERR_OK ? result : lib.Release(found);
 }
 
 std::int32_t AVIFileRelease(AviFile* file) {
     Library& lib = Lib();
     const std::lock_guard lock(lib.mutex);
-    if (lib.users == 0) {
-        return CO_E_NOTINITIALIZED;
-    }
-    AviFile* found = lib.Find(file);
-    return found == nullptr ? AVIERR_BADHANDLE : lib.Release(found);
+    AviFile* found = nullptr;
+    const AviResult result = lib.Lookup(file, found);
+    return result != AVIERR_OK ? result : lib.Release(found);
 }
 
 AviResult AVISaveV(const std::string& path, int streamCount, AviStream* const* streams) {

@@ -4,6 +4,7 @@
 #include "platform/MorphError.h"
 #include "platform/QtImageIO.h"
 #include "platform/TempDir.h"
+#include "support/PictureErrors.h"
 
 #include <gtest/gtest.h>
 
@@ -47,14 +48,7 @@ std::string Rows24(int width, int rows) {
     return data;
 }
 
-std::string LoadError(const std::string& path) {
-    try {
-        LoadPicture(path);
-    } catch (const MorphError& e) {
-        return e.message();
-    }
-    return "";
-}
+using test::LoadError;
 
 TEST(PictureLoading, BmpTopDownRowsLoadUpright) {
     test::TempDir dir;

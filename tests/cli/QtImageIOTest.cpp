@@ -3,6 +3,7 @@
 #include "platform/MorphError.h"
 #include "platform/TempDir.h"
 #include "support/Faults.h"
+#include "support/PictureErrors.h"
 
 #include <gtest/gtest.h>
 
@@ -80,14 +81,7 @@ Bitmap Pattern(int width, int height) {
     return bitmap;
 }
 
-std::string LoadError(const std::string& path) {
-    try {
-        LoadPicture(path);
-    } catch (const MorphError& e) {
-        return e.message();
-    }
-    return "";
-}
+using test::LoadError;
 
 TEST(QtImageIO, ReadsBmpWithRedInTheLowByte) {
     test::TempDir dir;
