@@ -30,4 +30,8 @@ using FrameLineSets = std::vector<LineSet>;
 // that products of coordinate differences stay exact in 64-bit integers and doubles.
 inline constexpr std::int32_t kMaxLineCoordinate = 1'000'000;
 
+// Throws MorphError "Line coordinate <c> is out of range" for a coordinate beyond
+// kMaxLineCoordinate.
+void CheckLineCoordinates(const ControlLine& line);
+
 } // namespace morph

@@ -16,7 +16,9 @@ double RoundHalfEven(double value);
 // 1 / (frames - 1); a single frame is a division by zero.
 double FrameStep(int frames);
 
-// Interpolates the first n lines of the two sets at frame parameter t (not clamped).
+// Interpolates the first n lines of the two sets at frame parameter t (not clamped). A line
+// with a coordinate beyond kMaxLineCoordinate raises "Line coordinate <c> is out of range";
+// a coordinate that does not fit in 32 bits raises "Invalid floating point operation".
 LineSet InterpolateLineSet(const LineSet& source, const LineSet& target, double t, int n,
                            InterpolationMode mode);
 
@@ -26,6 +28,8 @@ void ClampLineSet(LineSet& lines, int n, int width, int height);
 
 // Element 0 copies the Source set, element frames-1 the Target set; the frames between are
 // interpolated at the accumulated parameter t = s, s + s, ... and clamped to width x height.
+// Interpolated coordinates are clamped from 64 bits, so only a value beyond 64 bits raises
+// "Invalid floating point operation"; the input limit is that of InterpolateLineSet.
 FrameLineSets BuildFrameLineSets(const LineSet& source, const LineSet& target, double step, int n,
                                  InterpolationMode mode, int frames, int width, int height);
 

@@ -688,14 +688,6 @@ void CheckRefreshStep(int step) {
     }
 }
 
-void CheckLine(const ControlLine& line) {
-    for (std::int32_t c : {line.x1, line.y1, line.x2, line.y2}) {
-        if (c < -kMaxLineCoordinate || c > kMaxLineCoordinate) {
-            throw MorphError("Line coordinate " + std::to_string(c) + " is out of range");
-        }
-    }
-}
-
 // The warp as its formulas read, for timing the fast form against (builds configured with
 // MORPH_LITERAL_WARP): one thread, and per pixel and line the projection, the square roots
 // and both powers computed afresh, pixels read and written one at a time.
@@ -828,9 +820,9 @@ WarpOutcome WarpFrame(const Bitmap& sourceIn, const Bitmap& targetIn, Bitmap& bl
     int step = control.refreshStep;
     CheckRefreshStep(step);
     for (int j = 0; j <= lastLine; ++j) {
-        CheckLine(frameLines[j]);
-        CheckLine(sourceLines[j]);
-        CheckLine(targetLines[j]);
+        CheckLineCoordinates(frameLines[j]);
+        CheckLineCoordinates(sourceLines[j]);
+        CheckLineCoordinates(targetLines[j]);
     }
 
     // An output that is also an input would be read while it is written: read a copy.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <numbers>
+#include <string>
 
 namespace morph {
 namespace {
@@ -13,6 +14,16 @@ ControlLine Middle(ControlLine s, ControlLine t, double param = 0.5) {
     a[0] = s;
     b[0] = t;
     return InterpolateLineSet(a, b, param, 1, InterpolationMode::MiddlePoints)[0];
+}
+
+// The message of the MorphError that `run` raises, "" when it raises none.
+template <typename Run> std::string ErrorOf(Run run) {
+    try {
+        run();
+    } catch (const MorphError& e) {
+        return e.message();
+    }
+    return "";
 }
 
 ControlLine Ends(ControlLine s, ControlLine t, double param = 0.5) {
@@ -80,6 +91,71 @@ TEST(Interpolation, MiddlePointsReflectXButNotY) {
     const FrameLineSets sets =
         BuildFrameLineSets(a, b, FrameStep(3), 1, InterpolationMode::MiddlePoints, 3, 50, 50);
     EXPECT_EQ(sets[1][0], (ControlLine{20, 0, 0, 0}));
+}
+
+// A horizontal Source line pointing right and a Target line pointing left pass through an
+// angle a rounding step below pi/2 with 13 frames (t = 0.49999999999999994 at frame 6): T is
+// about 3.5e15, and with the midpoint left of the picture the reflected x makes the y of
+// both end points about 7.4e17 below or above My. Outside 32 bits that is no coordinate, but
+// the frame set clamps it onto the picture's edge; outside 64 bits nothing can hold it.
+// (Truncated to 32 bits, both would have come out near INT_MIN + My.)
+TEST(Interpolation, SteepInBetweenLinesLeftOfThePictureComputeInSixtyFourBits) {
+    const auto frames = [](ControlLine s, ControlLine t) {
+        LineSet a{}, b{};
+        a[0] = s;
+        b[0] = t;
+        return BuildFrameLineSets(a, b, FrameStep(13), 1, InterpolationMode::MiddlePoints, 13, 50,
+                                  40);
+    };
+    const struct {
+        ControlLine source, target, clamped;
+    } cases[] = {
+        // My = -15 and My = 15: both end points go off the bottom edge.
+        {{-10, -10, -200, -10}, {-200, -20, -10, -20}, {49, 39, 49, 39}},
+        {{-10, 10, -200, 10}, {-200, 20, -10, 20}, {49, 39, 49, 39}},
+    };
+    double t = 0;
+    for (int k = 0; k < 6; ++k) {
+        t = t + FrameStep(13);
+    }
+    for (const auto& c : cases) {
+        const FrameLineSets sets = frames(c.source, c.target);
+        EXPECT_EQ(sets[6][0], c.clamped);
+        LineSet a{}, b{};
+        a[0] = c.source;
+        b[0] = c.target;
+        EXPECT_EQ(ErrorOf([&] { InterpolateLineSet(a, b, t, 1, InterpolationMode::MiddlePoints); }),
+                  "Invalid floating point operation")
+            << "unclamped, such a y is no 32-bit coordinate";
+    }
+    // With the midpoint a million pixels left the offset passes 64 bits as well.
+    EXPECT_EQ(ErrorOf([&] {
+                  frames({-999000, 10, -1000000, 10}, {-1000000, 20, -999000, 20});
+              }),
+              "Invalid floating point operation");
+}
+
+TEST(Interpolation, CoordinatesBeyondTheLimitAreRefused) {
+    const struct {
+        ControlLine second; // the Target line of pair 1
+        std::string error;
+    } cases[] = {
+        {{0, 1000001, 10, 10}, "Line coordinate 1000001 is out of range"},
+        {{0, 0, -1000001, 0}, "Line coordinate -1000001 is out of range"},
+        {{-1000000, 1000000, 0, 0}, ""}, // the limit itself is fine
+    };
+    for (const auto& c : cases) {
+        for (const InterpolationMode mode :
+             {InterpolationMode::EndPoints, InterpolationMode::MiddlePoints}) {
+            LineSet a{}, b{};
+            a[0] = b[0] = a[1] = {0, 0, 10, 10};
+            b[1] = c.second;
+            EXPECT_EQ(ErrorOf([&] { InterpolateLineSet(a, b, 0.5, 2, mode); }), c.error);
+            EXPECT_EQ(ErrorOf([&] { BuildFrameLineSets(a, b, 0.5, 2, mode, 3, 10, 10); }), c.error);
+            EXPECT_EQ(ErrorOf([&] { InterpolateLineSet(a, b, 0.5, 1, mode); }), "")
+                << "only the first n lines count";
+        }
+    }
 }
 
 TEST(Interpolation, FrameSetsCopyTheEndsAndAccumulateTheParameter) {
