@@ -456,10 +456,12 @@ void TForm5::Save1Click() {
     // The bare name lands in the current folder, which the dialog made the chosen one.
     const QString name = WithExtension(QFileInfo(*chosen).fileName(), QStringLiteral(".vQv"));
     const QString path = QDir::current().absoluteFilePath(name);
-    std::vector<Bitmap> frames;
+    // The frames are written from the window's own pictures: a copy of a long sequence
+    // would need as much memory again.
+    std::vector<const Bitmap*> frames;
     frames.reserve(PlayerFrames.size());
     for (const PictureBox* frame : PlayerFrames) {
-        frames.push_back(frame->bitmap());
+        frames.push_back(&frame->bitmap());
     }
     // Written beside the target and renamed over it when complete: a failed save leaves no
     // part-written file and keeps an existing one.

@@ -37,17 +37,13 @@ std::string Dimensions(const VqvHeader& header) {
     return Dimensions(header.frames, header.width, header.height);
 }
 
-// 4 * frames * height * width, or -1 when that exceeds kMaxVqvPixelBytes. Each factor is
-// below 2^31 and the running product is checked against the cap (2^30) before the next
-// multiplication, so no intermediate value can exceed 2^61.
+// 4 * frames * height * width, or -1 when that passes what a file length can be (a signed
+// 64-bit count, header included).
 std::int64_t PixelBytes(std::int64_t frames, std::int64_t height, std::int64_t width) {
     std::int64_t bytes = kCellBytes;
     for (const std::int64_t factor : {frames, height, width}) {
-        if (factor > std::numeric_limits<std::int32_t>::max()) {
-            return -1;
-        }
-        bytes *= factor;
-        if (bytes > kMaxVqvPixelBytes) {
+        if (__builtin_mul_overflow(bytes, factor, &bytes) ||
+            bytes > std::numeric_limits<std::int64_t>::max() - kHeaderBytes) {
             return -1;
         }
     }
@@ -134,9 +130,9 @@ VqvHeader ReadCheckedHeader(std::FILE* file, const std::string& path) {
     }
     const std::int64_t pixelBytes = PixelBytes(header.frames, header.height, header.width);
     if (pixelBytes < 0) {
-        ThrowNotVqv(path, "its header (" + Dimensions(header) +
-                              ") needs more than the largest accepted pixel data of " +
-                              std::to_string(kMaxVqvPixelBytes) + " bytes");
+        ThrowNotVqv(path, "it is " + std::to_string(length) + " bytes long but its header (" +
+                              Dimensions(header) + ") needs more than " +
+                              std::to_string(std::numeric_limits<std::int64_t>::max()) + " bytes");
     }
     const std::int64_t expected = kHeaderBytes + pixelBytes;
     if (length != expected) {
@@ -149,45 +145,48 @@ VqvHeader ReadCheckedHeader(std::FILE* file, const std::string& path) {
 
 } // namespace
 
-void WriteVqv(const std::string& path, const std::vector<Bitmap>& frames) {
-    if (frames.empty()) {
+void CheckVqvWritable(const std::string& path, std::int64_t frames, int width, int height) {
+    if (frames < 1) {
         ThrowWriteError(path, "there are no frames to save");
     }
-    const Bitmap& first = frames.front();
-    const int width = first.width();
-    const int height = first.height();
     if (width < 1 || height < 1) {
         ThrowWriteError(path, "the frames are empty (" + std::to_string(width) + " x " +
                                   std::to_string(height) + " pixels)");
     }
+    // The header holds the count as a signed 32-bit number; the pixels have no limit but
+    // the disk.
+    if (frames > std::numeric_limits<std::int32_t>::max()) {
+        ThrowWriteError(path, Dimensions(frames, width, height) + " are more than the " +
+                                  std::to_string(std::numeric_limits<std::int32_t>::max()) +
+                                  " frames a file can hold");
+    }
+}
+
+void WriteVqv(const std::string& path, const std::vector<const Bitmap*>& frames) {
+    const Bitmap* first = frames.empty() ? nullptr : frames.front();
+    const int width = first ? first->width() : 0;
+    const int height = first ? first->height() : 0;
+    CheckVqvWritable(path, std::int64_t(frames.size()), width, height);
     for (std::size_t f = 1; f < frames.size(); ++f) {
-        if (!frames[f].sameSize(first)) {
+        if (!frames[f]->sameSize(*first)) {
             ThrowWriteError(
-                path, "frame " + std::to_string(f) + " is " + std::to_string(frames[f].width()) +
-                          " x " + std::to_string(frames[f].height()) + " pixels but frame 0 is " +
+                path, "frame " + std::to_string(f) + " is " + std::to_string(frames[f]->width()) +
+                          " x " + std::to_string(frames[f]->height()) + " pixels but frame 0 is " +
                           std::to_string(width) + " x " + std::to_string(height) + " pixels");
         }
-    }
-    // Never write a file that the reader would refuse.
-    const std::int64_t count = static_cast<std::int64_t>(
-        std::min<std::size_t>(frames.size(), std::numeric_limits<std::int64_t>::max()));
-    if (PixelBytes(count, height, width) < 0) {
-        ThrowWriteError(path, Dimensions(count, width, height) +
-                                  " need more than the largest accepted pixel data of " +
-                                  std::to_string(kMaxVqvPixelBytes) + " bytes");
     }
 
     AtomicFile file(path);
     unsigned char header[kHeaderBytes];
-    PutLittleEndian32(header, static_cast<std::uint32_t>(count));
+    PutLittleEndian32(header, static_cast<std::uint32_t>(frames.size()));
     PutLittleEndian32(header + 4, static_cast<std::uint32_t>(height));
     PutLittleEndian32(header + 8, static_cast<std::uint32_t>(width));
     file.write(header, sizeof header);
 
     std::vector<unsigned char> row(std::size_t(kCellBytes) * std::size_t(width));
-    for (const Bitmap& frame : frames) {
+    for (const Bitmap* frame : frames) {
         for (int y = 0; y < height; ++y) {
-            const Colour* pixels = frame.row(y);
+            const Colour* pixels = frame->row(y);
             for (int x = 0; x < width; ++x) {
                 // Byte 3 is always written as zero, whatever the colour value holds there.
                 unsigned char* cell = row.data() + std::size_t(kCellBytes) * std::size_t(x);
@@ -202,6 +201,15 @@ void WriteVqv(const std::string& path, const std::vector<Bitmap>& frames) {
     file.commit();
 }
 
+void WriteVqv(const std::string& path, const std::vector<Bitmap>& frames) {
+    std::vector<const Bitmap*> pointers;
+    pointers.reserve(frames.size());
+    for (const Bitmap& frame : frames) {
+        pointers.push_back(&frame);
+    }
+    WriteVqv(path, pointers);
+}
+
 VqvHeader ReadVqvHeader(const std::string& path) {
     const FilePtr file = OpenForReading(path);
     return ReadCheckedHeader(file.get(), path);
@@ -210,6 +218,12 @@ VqvHeader ReadVqvHeader(const std::string& path) {
 std::vector<Bitmap> ReadVqv(const std::string& path) {
     const FilePtr file = OpenForReading(path);
     const VqvHeader header = ReadCheckedHeader(file.get(), path);
+    if (std::int64_t(header.width) * header.height > kMaxBitmapPixels) {
+        throw MorphError("Cannot read file '" + path + "': its frames of " +
+                         std::to_string(header.width) + " x " + std::to_string(header.height) +
+                         " pixels are larger than the largest picture of " +
+                         std::to_string(kMaxBitmapPixels) + " pixels");
+    }
     CheckMemoryFor(PictureBytes(header.width, header.height, kCellBytes, header.frames),
                    "Cannot read file '" + path + "': its " + Dimensions(header) + " need");
 

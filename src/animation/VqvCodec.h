@@ -17,21 +17,26 @@ struct VqvHeader {
     std::int32_t width = 0;
 };
 
-// Pixel data larger than this (4 * N * H * W bytes) is refused before any allocation.
-inline constexpr std::int64_t kMaxVqvPixelBytes = std::int64_t(1) << 30;
+// Throws the MorphError WriteVqv would raise, before anything is written, for `frames`
+// frames of width x height pixels that no file can hold: no frames, empty frames, or a
+// frame count the header's signed 32-bit field cannot carry. Any size the header can carry
+// is written; only the disk limits it.
+void CheckVqvWritable(const std::string& path, std::int64_t frames, int width, int height);
 
-// Writes the frames, all of height x width (the first frame's size when not given), to
-// path through a temporary file, so an existing file survives a failed save.
-// Throws MorphError naming the file and the problem.
+// Writes the frames, all of the first frame's size, to path through a temporary file, so
+// an existing file survives a failed save. Throws MorphError naming the file and the
+// problem.
 void WriteVqv(const std::string& path, const std::vector<Bitmap>& frames);
+void WriteVqv(const std::string& path, const std::vector<const Bitmap*>& frames);
 
-// Reads and checks the header (counts and sizes at least 1, pixel data within the cap,
-// file length exactly 12 + 4*N*H*W) without reading the pixels.
+// Reads and checks the header (counts and sizes at least 1, file length exactly
+// 12 + 4*N*H*W) without reading the pixels.
 VqvHeader ReadVqvHeader(const std::string& path);
 
 // Reads a whole file; a cell's byte 3 is ignored. Throws MorphError naming the file and
-// the problem for anything the header check refuses, frames needing more memory than is
-// available (before any is allocated) or a read that fails.
+// the problem for anything the header check refuses, frames larger than a picture can be,
+// frames needing more memory than is available (before any is allocated) or a read that
+// fails.
 std::vector<Bitmap> ReadVqv(const std::string& path);
 
 } // namespace morph

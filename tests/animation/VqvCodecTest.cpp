@@ -122,16 +122,17 @@ TEST(VqvCodec, ReadersRefuseHeadersTheFileDoesNotMatch) {
          "it is 20 bytes long but its header (2 frames of 2 x 1 pixels) needs 28 bytes"},
         {Header(2, 1, 2) + std::string(17, '\0'),
          "it is 29 bytes long but its header (2 frames of 2 x 1 pixels) needs 28 bytes"},
-        // Exactly at the cap the header is fine and only the length is wrong.
         {Header(1, 16384, 16384),
          "it is 12 bytes long but its header (1 frame of 16384 x 16384 pixels) needs "
          "1073741836 bytes"},
-        {Header(1, 16384, 16385), "its header (1 frame of 16385 x 16384 pixels) needs more "
-                                  "than the largest accepted pixel data of 1073741824 bytes"},
+        {Header(1, 16384, 16385), "it is 12 bytes long but its header (1 frame of 16385 x "
+                                  "16384 pixels) needs 1073807372 bytes"},
         // 4 * 65536^3 wraps to 0 in 32 bits; 4 * (2^31 - 1)^3 overflows 64 bits.
-        {Header(65536, 65536, 65536), "its header (65536 frames of 65536 x 65536 pixels)"},
+        {Header(65536, 65536, 65536), "it is 12 bytes long but its header (65536 frames of "
+                                      "65536 x 65536 pixels) needs 1125899906842636 bytes"},
         {Header(INT32_MAX, INT32_MAX, INT32_MAX),
-         "its header (" + maxInt + " frames of " + maxInt + " x " + maxInt + " pixels)"},
+         "it is 12 bytes long but its header (" + maxInt + " frames of " + maxInt + " x " + maxInt +
+             " pixels) needs more than 9223372036854775807 bytes"},
     };
     for (const auto& c : cases) {
         WriteAll(path, c.bytes);
@@ -210,8 +211,9 @@ TEST(VqvCodec, SaveFaultsNameTheFileAndLeaveTheFolderAsItWas) {
     }
 }
 
-// A small file whose header claims frames up to the cap is refused by its length alone: the
-// reader never allocates for it, as a child process with a small address space shows.
+// A small file whose header claims a gigabyte of frames or more is refused by its length
+// alone: the reader never allocates for it, as a child process with a small address space
+// shows.
 TEST(VqvCodec, SmallFilesWithHugeHeadersAreRefusedWithoutAllocating) {
     TempDir dir;
     const std::string path = dir.file("huge.vQv");
@@ -227,6 +229,8 @@ TEST(VqvCodec, SmallFilesWithHugeHeadersAreRefusedWithoutAllocating) {
         {Header(65536, 64, 64) + std::string(48, '\0'),
          "it is 60 bytes long but its header (65536 frames of 64 x 64 pixels) needs "
          "1073741836 bytes"},
+        {Header(130, 1080, 1920), "it is 12 bytes long but its header (130 frames of 1920 x "
+                                  "1080 pixels) needs 1078272012 bytes"},
     };
     for (const auto& c : cases) {
         WriteAll(path, c.bytes);
@@ -255,6 +259,82 @@ TEST(VqvCodec, FramesNeedingMoreMemoryThanAvailableAreRefusedFirst) {
     EXPECT_EQ(Refusal(ReadVqv, path), "Cannot read file '" + path +
                                           "': its 64 frames of 2048 x 2048 pixels need 1.0 GiB, "
                                           "but only 100.0 MiB of memory is available");
+}
+
+// Sequences the program builds itself, past a gigabyte of pixels, are saved and opened; only
+// what the header's signed 32-bit fields cannot carry is refused, and before anything is
+// written.
+TEST(VqvCodec, OnlyTheHeaderFieldsLimitWhatIsSaved) {
+    const std::string path = "clip.vQv";
+    const std::string prefix = "Cannot write file 'clip.vQv': ";
+    const struct {
+        std::int64_t frames;
+        int width, height;
+        std::string refusal; // after the prefix, "" when writable
+    } cases[] = {
+        {130, 1920, 1080, ""},
+        {17, 4096, 4096, ""},
+        {INT32_MAX, 1, 1, ""},
+        {std::int64_t(INT32_MAX) + 1, 1, 1,
+         "2147483648 frames of 1 x 1 pixels are more than the 2147483647 frames a file can hold"},
+        {0, 10, 10, "there are no frames to save"},
+        {3, 0, 10, "the frames are empty (0 x 10 pixels)"},
+    };
+    for (const auto& c : cases) {
+        const std::string refusal = Refusal(
+            [&](const std::string& p) { CheckVqvWritable(p, c.frames, c.width, c.height); }, path);
+        EXPECT_EQ(refusal, c.refusal.empty() ? "accepted" : prefix + c.refusal) << c.frames;
+    }
+}
+
+// 65 frames of 2048 x 2048 pixels: 1040 MiB of pixels, written and read back. Takes a few
+// seconds and 1.1 GB of disk space.
+TEST(VqvCodec, SequencesPastAGibibyteAreSavedAndOpened) {
+    TempDir dir;
+    std::error_code error;
+    const std::filesystem::space_info space = std::filesystem::space(dir.file(""), error);
+    if (error || space.available < (std::uintmax_t(3) << 30)) {
+        GTEST_SKIP() << "needs 3 GiB of free disk space in the temporary folder";
+    }
+    const std::string path = dir.file("long.vQv");
+    const Bitmap first(2048, 2048, kRed);
+    const Bitmap middle(2048, 2048, kGreen);
+    const Bitmap last(2048, 2048, kBlue);
+    std::vector<const Bitmap*> frames(65, &middle);
+    frames.front() = &first;
+    frames.back() = &last;
+    WriteVqv(path, frames);
+    const std::int64_t bytes = 12 + std::int64_t(4) * 65 * 2048 * 2048;
+    EXPECT_EQ(std::int64_t(std::filesystem::file_size(path)), bytes);
+    const VqvHeader header = ReadVqvHeader(path);
+    EXPECT_EQ(header.frames, 65);
+    EXPECT_EQ(header.height, 2048);
+    EXPECT_EQ(header.width, 2048);
+    {
+        const test::AvailableMemory available(std::int64_t(512) << 20);
+        EXPECT_EQ(Refusal(ReadVqv, path),
+                  "Cannot read file '" + path +
+                      "': its 65 frames of 2048 x 2048 pixels need 1.0 GiB, but only 512.0 MiB "
+                      "of memory is available");
+    }
+    const std::vector<Bitmap> read = ReadVqv(path);
+    ASSERT_EQ(read.size(), 65u);
+    EXPECT_TRUE(read.front() == first);
+    EXPECT_TRUE(read[32] == middle);
+    EXPECT_TRUE(read.back() == last);
+}
+
+// A file as long as its header says, with frames larger than any picture the program holds,
+// is refused naming the file before the frames are allocated.
+TEST(VqvCodec, FramesLargerThanAPictureCanBeAreRefused) {
+    TempDir dir;
+    const std::string path = dir.file("wide.vQv");
+    WriteAll(path, Header(1, 16384, 16385));
+    ASSERT_EQ(::truncate(path.c_str(), 12 + std::int64_t(4) * 16384 * 16385), 0); // sparse
+    EXPECT_EQ(ReadVqvHeader(path).width, 16385);
+    EXPECT_EQ(Refusal(ReadVqv, path), "Cannot read file '" + path +
+                                          "': its frames of 16385 x 16384 pixels are larger "
+                                          "than the largest picture of 268435456 pixels");
 }
 
 TEST(VqvCodec, SaveIntoAMissingFolderNamesThePath) {
