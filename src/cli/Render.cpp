@@ -3,6 +3,7 @@
 #include "animation/VqvCodec.h"
 #include "avi/AviWriter.h"
 #include "cli/LinesFile.h"
+#include "platform/Convert.h"
 #include "platform/Memory.h"
 #include "platform/MorphError.h"
 #include "platform/QtImageIO.h"
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <new>
 #include <optional>
 #include <ostream>
@@ -168,25 +170,70 @@ RenderInputs LoadRenderInputs(const RenderOptions& options) {
     return inputs;
 }
 
-std::vector<Bitmap> RenderFrames(const RenderInputs& inputs, const RenderOptions& options,
-                                 const BuildProgress& progress) {
+MorphSettings PrepareRender(const RenderInputs& inputs, const RenderOptions& options) {
     const LinePairs& lines = inputs.lines;
+    // The checks of the windows' build in their order: the lines and pictures, then the
+    // Frames text; A, B and P are converted only when the warp starts.
+    CheckLinesAndPictures(inputs.source, inputs.target, lines.sourceCount, lines.targetCount);
     MorphSettings settings;
-    settings.frames = options.frames;
-    settings.constants = options.constants;
+    settings.frames = StrToInt(options.frames);
     settings.mode = options.mode;
     settings.refreshStep = kRenderRefreshStep;
     settings.threads = options.threads;
     settings.keepWarped = false;
+    settings.readConstants = [a = options.a, b = options.b, p = options.p] {
+        WarpConstants constants;
+        constants.a = StrToFloat(a);
+        constants.b = StrToFloat(b);
+        constants.p = StrToFloat(p);
+        return constants;
+    };
     CheckMorphInputs(inputs.source, inputs.target, lines.sourceCount, lines.targetCount, settings);
-    // Every frame is held until the outputs are written, besides a warped Source and Target
-    // picture that each frame is built from.
+
+    // What the outputs cannot hold is refused now rather than after rendering.
+    const int frames = settings.frames;
     const int width = inputs.source.width();
     const int height = inputs.source.height();
-    CheckMemoryFor(PictureBytes(width, height, sizeof(Colour), std::int64_t(options.frames) + 2),
-                   "This morph of " + std::to_string(options.frames) + " frames of " +
-                       std::to_string(width) + " x " + std::to_string(height) + " pixels needs");
+    if (!options.vqvPath.empty()) {
+        CheckVqvWritable(options.vqvPath, frames, width, height);
+    }
+    std::int64_t videoFrames = 0;
+    if (!options.aviPath.empty()) {
+        videoFrames = std::int64_t(frames) * (options.direction == AviDirection::PingPong ? 2 : 1);
+        if (videoFrames > std::numeric_limits<std::int32_t>::max()) {
+            throw MorphError("Cannot write the video " + Quoted(options.aviPath) + ": " +
+                             std::to_string(videoFrames) + " frames are more than the " +
+                             std::to_string(std::numeric_limits<std::int32_t>::max()) +
+                             " a video can hold");
+        }
+    }
 
+    // Every frame is held until the outputs are written, besides a warped Source and Target
+    // picture that each frame is built from, and so is every frame's line set. The video
+    // adds a frame at a time as a bitmap and as its 24-bit copy, and a pointer per frame.
+    // (The warp's own tables, a few bytes per line and pixel of the picture's width and
+    // height, are left out.)
+    std::int64_t need = PictureBytes(width, height, sizeof(Colour), std::int64_t(frames) + 2);
+    const auto add = [&need](std::int64_t bytes) {
+        need = bytes > std::numeric_limits<std::int64_t>::max() - need
+                   ? std::numeric_limits<std::int64_t>::max()
+                   : need + bytes;
+    };
+    add(PictureBytes(frames, sizeof(LineSet), 1));
+    if (videoFrames > 0) {
+        add(PictureBytes(width, height, sizeof(Colour)));
+        add(DibRowBytes(width) * height);
+        add(PictureBytes(videoFrames, sizeof(const Bitmap*), 1));
+    }
+    CheckMemoryFor(need, "This morph of " + std::to_string(frames) + " frames of " +
+                             std::to_string(width) + " x " + std::to_string(height) +
+                             " pixels needs");
+    return settings;
+}
+
+std::vector<Bitmap> RenderFrames(const RenderInputs& inputs, const MorphSettings& settings,
+                                 const BuildProgress& progress) {
+    const LinePairs& lines = inputs.lines;
     MorphSequence sequence =
         BuildMorph(inputs.source, inputs.target, lines.source, lines.sourceCount, lines.target,
                    lines.targetCount, settings, progress);
@@ -233,7 +280,7 @@ int RunMorphRender(const std::vector<std::string>& args, std::ostream& out, std:
             options.sourcePath = (samples / "source.png").string();
             options.targetPath = (samples / "target.png").string();
             options.linesPath = (samples / "demo.lines").string();
-            options.frames = kDemoFrames;
+            options.frames = std::to_string(kDemoFrames);
             options.vqvPath = kDemoVqv;
             options.pngDir = kDemoPngDir;
             out << "Rendering the demo morph of " << samples.string() << "\n" << std::flush;
@@ -241,13 +288,14 @@ int RunMorphRender(const std::vector<std::string>& args, std::ostream& out, std:
 
         CheckAviOptions(options);
         const RenderInputs inputs = LoadRenderInputs(options);
+        const MorphSettings settings = PrepareRender(inputs, options);
         std::optional<ProgressBar> bar;
         BuildProgress progress;
         if (::isatty(STDERR_FILENO) == 1) {
-            bar.emplace(options.frames, inputs.source.width(), kRenderRefreshStep);
+            bar.emplace(settings.frames, inputs.source.width(), kRenderRefreshStep);
             progress = [&bar](int frame, int column) { return (*bar)(frame, column); };
         }
-        const std::vector<Bitmap> frames = RenderFrames(inputs, options, progress);
+        const std::vector<Bitmap> frames = RenderFrames(inputs, settings, progress);
         if (bar) {
             bar->finish();
         }

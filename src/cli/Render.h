@@ -56,9 +56,13 @@ struct RenderInputs {
 // Loads the two pictures and the lines file named by the options.
 RenderInputs LoadRenderInputs(const RenderOptions& options);
 
-// Checks the inputs and settings and builds the blended frames, the Source picture first and
-// the Target picture last.
-std::vector<Bitmap> RenderFrames(const RenderInputs& inputs, const RenderOptions& options,
+// The settings of a run: checks the lines and pictures, converts the frame count, and
+// refuses what the outputs cannot hold and a run needing more memory than is available,
+// all before anything is rendered. A, B and P are converted when the warp starts.
+MorphSettings PrepareRender(const RenderInputs& inputs, const RenderOptions& options);
+
+// Builds the blended frames, the Source picture first and the Target picture last.
+std::vector<Bitmap> RenderFrames(const RenderInputs& inputs, const MorphSettings& settings,
                                  const BuildProgress& progress = {});
 
 // The folder with the demo's pictures and lines: the build's samples folder, else a

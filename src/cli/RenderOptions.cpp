@@ -51,10 +51,6 @@ void RequireNonEmpty(const std::string& name, const std::string& value) {
 
 RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
     RenderOptions options;
-    options.frames = StrToInt(kDefaultFrames);
-    options.constants.a = StrToFloat(kDefaultA);
-    options.constants.b = StrToFloat(kDefaultB);
-    options.constants.p = StrToFloat(kDefaultP);
     options.frameTime = StrToInt(kDefaultFrameTime);
 
     if (args.empty()) {
@@ -135,13 +131,13 @@ RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
                                  *value + "'");
             }
         } else if (name == "--frames") {
-            options.frames = StrToInt(*value);
+            options.frames = *value;
         } else if (name == "--a") {
-            options.constants.a = StrToFloat(*value);
+            options.a = *value;
         } else if (name == "--b") {
-            options.constants.b = StrToFloat(*value);
+            options.b = *value;
         } else if (name == "--p") {
-            options.constants.p = StrToFloat(*value);
+            options.p = *value;
         } else if (name == "--mode") {
             if (*value == "endpoints") {
                 options.mode = InterpolationMode::EndPoints;

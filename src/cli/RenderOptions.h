@@ -14,6 +14,13 @@ namespace morph {
 // last frame twice in the middle and the first at both ends (2N frames).
 enum class AviDirection { Forward, Backward, PingPong };
 
+// The start values of the settings, as texts, converted the way every other value is.
+inline constexpr const char* kDefaultFrames = "2";
+inline constexpr const char* kDefaultA = "2";
+inline constexpr const char* kDefaultB = "1";
+inline constexpr const char* kDefaultP = "0";
+inline constexpr const char* kDefaultFrameTime = "50";
+
 struct RenderOptions {
     bool help = false;
     bool demo = false;
@@ -26,8 +33,12 @@ struct RenderOptions {
     std::string wavPath; // empty: a video without sound
     int frameTime = 0;   // milliseconds per video frame
     AviDirection direction = AviDirection::Forward;
-    int frames = 2;
-    WarpConstants constants;
+    // The frame count and the warp constants stay texts until the build reads them, where
+    // the windows convert theirs: a text that does not convert stops the run at that point.
+    std::string frames = kDefaultFrames;
+    std::string a = kDefaultA;
+    std::string b = kDefaultB;
+    std::string p = kDefaultP;
     InterpolationMode mode = InterpolationMode::EndPoints;
     int threads = 0; // 0: every core
 };
@@ -38,15 +49,9 @@ class UsageError : public MorphError {
     using MorphError::MorphError;
 };
 
-// The start values of the settings, as texts, converted the way every other value is.
-inline constexpr const char* kDefaultFrames = "2";
-inline constexpr const char* kDefaultA = "2";
-inline constexpr const char* kDefaultB = "1";
-inline constexpr const char* kDefaultP = "0";
-inline constexpr const char* kDefaultFrameTime = "50";
-
-// Parses the arguments after the program name. Values are converted with StrToInt and
-// StrToFloat and raise their MorphError; a malformed command line raises UsageError.
+// Parses the arguments after the program name. The frame time and the thread count are
+// converted with StrToInt and raise its MorphError; the frame count and A, B and P are kept
+// as texts. A malformed command line raises UsageError.
 RenderOptions ParseRenderOptions(const std::vector<std::string>& args);
 
 // The three forms of the command line, then the whole help text.

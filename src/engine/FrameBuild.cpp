@@ -6,8 +6,8 @@
 
 namespace morph {
 
-void CheckMorphInputs(const Bitmap& source, const Bitmap& target, int sourceCount, int targetCount,
-                      const MorphSettings& settings) {
+void CheckLinesAndPictures(const Bitmap& source, const Bitmap& target, int sourceCount,
+                           int targetCount) {
     if (sourceCount != targetCount) {
         throw MorphError(kDifferentLineCounts);
     }
@@ -20,6 +20,11 @@ void CheckMorphInputs(const Bitmap& source, const Bitmap& target, int sourceCoun
     if (!source.sameSize(target)) {
         throw MorphError(kDifferentSizes);
     }
+}
+
+void CheckMorphInputs(const Bitmap& source, const Bitmap& target, int sourceCount, int targetCount,
+                      const MorphSettings& settings) {
+    CheckLinesAndPictures(source, target, sourceCount, targetCount);
     if (settings.frames < 1) {
         throw MorphError("A morph needs at least 2 frames; " + std::to_string(settings.frames) +
                          " frames cannot be built");
@@ -55,6 +60,8 @@ MorphSequence BuildMorph(const Bitmap& source, const Bitmap& target, const LineS
         seq.warpedTarget.back() = target;
     }
 
+    const WarpConstants constants =
+        settings.readConstants ? settings.readConstants() : settings.constants;
     bool cancelled = false;
     double t = 0;
     for (int k = 0; k < frames; ++k) {
@@ -73,7 +80,7 @@ MorphSequence BuildMorph(const Bitmap& source, const Bitmap& target, const LineS
         Bitmap& warpedT = settings.keepWarped ? seq.warpedTarget[std::size_t(k)] : scratchTarget;
         WarpFrame(seq.blends.front(), seq.blends.back(), seq.blends[std::size_t(k)], warpedS,
                   warpedT, seq.lines.front(), seq.lines.back(), seq.lines[std::size_t(k)],
-                  sourceCount - 1, t, settings.constants, control);
+                  sourceCount - 1, t, constants, control);
         t = t + step;
     }
     return seq;

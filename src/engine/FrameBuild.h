@@ -16,6 +16,10 @@ struct MorphSettings {
     int refreshStep = 20;
     int threads = 0;
     bool keepWarped = false; // also keep the warped Source and Target of every frame
+    // When set, called once as the warp starts, after the line sets are built, and used in
+    // place of `constants`: a caller holding the constants as texts converts them there, so
+    // that a text that does not convert stops the build where the windows' build stops.
+    std::function<WarpConstants()> readConstants;
 };
 
 struct MorphSequence {
@@ -30,8 +34,12 @@ inline constexpr const char* kDifferentLineCounts = " Different Number of Lines!
 inline constexpr const char* kNoLines = " Draw at Least ONE Line! ";
 inline constexpr const char* kDifferentSizes = " The Images Must Have the same Height and Width!";
 
-// Checks the line counts, the picture sizes, the frame count and the refresh step, in the
-// order the build commands do, and throws MorphError with the message of the first failure.
+// Checks the line counts and the picture sizes, in the order the build commands do, and
+// throws MorphError with the message of the first failure.
+void CheckLinesAndPictures(const Bitmap& source, const Bitmap& target, int sourceCount,
+                           int targetCount);
+
+// CheckLinesAndPictures, then the frame count and the refresh step.
 void CheckMorphInputs(const Bitmap& source, const Bitmap& target, int sourceCount, int targetCount,
                       const MorphSettings& settings);
 

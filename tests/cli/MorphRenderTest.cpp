@@ -193,6 +193,60 @@ TEST_F(MorphRender, BuildChecksStopWithTheirMessagesAndNoOutput) {
     ExpectRefused("SRC TGT LINES --b 1e999", "'1e999' is not a valid floating point value.");
 }
 
+// The first error is the one the windows' build would show: the line counts, then no lines,
+// then the Frames text, then the line sets, and A, B and P only when the warp starts. What
+// the command line says wrong comes before all of them, and what the outputs or the memory
+// cannot take comes before anything is rendered.
+TEST_F(MorphRender, TheFirstErrorIsTheOneTheBuildMeetsFirst) {
+    test::WriteAll(work_.file("three.lines"), std::string(kTwoPairs) + "S 1 1 5 5\n");
+    test::WriteAll(work_.file("none.lines"), "");
+    // Steep in-between lines a million pixels left of the picture: y beyond 64 bits.
+    test::WriteAll(work_.file("far.lines"), "S -999000 10 -1000000 10\nT -1000000 20 -999000 20\n");
+    inputs_ = work_.entries();
+    const std::string three = "--source source.png --target target.png --lines three.lines";
+    const std::string none = "--source source.png --target target.png --lines none.lines";
+    const std::string far = "--source source.png --target target.png --lines far.lines";
+    const struct {
+        std::string args;
+        std::string message;
+    } cases[] = {
+        {three + " --frames abc --a x", " Different Number of Lines!"},
+        {none + " --frames abc --a x", " Draw at Least ONE Line! "},
+        {"SRC TGT LINES --frames abc --a x", "'abc' is not a valid integer value."},
+        {"SRC TGT LINES --frames 0 --a x",
+         "A morph needs at least 2 frames; 0 frames cannot be built."},
+        {"SRC TGT LINES --frames 1 --a x", "Floating point division by zero."},
+        {far + " --frames 13 --mode middle --a x", "Invalid floating point operation."},
+        {"SRC TGT LINES --frames 3 --p z --a x --b y", "'x' is not a valid floating point value."},
+        {"SRC TGT LINES --frames 3 --p z --b y", "'y' is not a valid floating point value."},
+        {"SRC TGT LINES --p z", "'z' is not a valid floating point value."},
+        {"SRC TGT LINES --frames 2000000000 --a x --avi big.avi --direction pingpong",
+         "Cannot write the video 'big.avi': 4000000000 frames are more than the 2147483647 a "
+         "video can hold."},
+    };
+    for (const auto& c : cases) {
+        ExpectRefused(c.args, c.message);
+    }
+    // Option syntax errors still come first.
+    for (const std::string& args :
+         {three + " --frames abc --frame 3", three + " --a x --a y", three + " --frames abc --p"}) {
+        const RunResult result = Run(args);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_NE(result.err.find("\nUsage:\n"), std::string::npos) << args << result.err;
+    }
+}
+
+// Steep in-between lines left of the picture, whose y passes 32 bits (undefined before it
+// was computed in 64 bits), land on the picture's corner: a line of no length there, which
+// the warp refuses as every zero-length line.
+TEST_F(MorphRender, SteepMiddlePointLinesLeftOfThePictureCollapseOntoTheCorner) {
+    test::WriteAll(work_.file("steep.lines"), "S -10 -10 -200 -10\nT -200 -20 -10 -20\n");
+    inputs_ = work_.entries();
+    ExpectRefused("--source source.png --target target.png --lines steep.lines --frames 13 "
+                  "--mode middle",
+                  "Invalid floating point operation.");
+}
+
 TEST_F(MorphRender, UnreadableInputsNameTheFile) {
     test::WriteAll(work_.file("junk.png"), "not a picture at all");
     test::WriteAll(work_.file("bad.lines"), "S 1 2 3 4\n\nT 1 2 3\n");
@@ -416,23 +470,32 @@ TEST_F(MorphRender, MemoryBoundsStopTheRunBeforeItAllocates) {
     ExpectRefused("--source huge.bmp --target target.png --lines pairs.lines",
                   "Cannot read the picture 'huge.bmp': 100000 x 100000 pixels is too large.");
 
-    // 52 pictures of 24 x 16 pixels: the 50 frames and a warped Source and Target.
+    // 52 pictures of 24 x 16 pixels (the 50 frames and a warped Source and Target) and 50
+    // frame line sets; a video adds a frame as a bitmap and as 24-bit rows of 72 bytes, and a
+    // pointer per frame.
+    const std::int64_t need = 52 * 24 * 16 * 4 + 50 * std::int64_t(sizeof(LineSet));
+    const std::int64_t videoNeed = need + 24 * 16 * 4 + 72 * 16 + 50 * 8;
     const std::string variable = kAvailableMemoryVariable;
     RunResult result = Run("SRC TGT LINES --frames 50 --vqv out.vQv", Fault::None,
-                           variable + "=" + std::to_string(52 * 24 * 16 * 4 - 1));
+                           variable + "=" + std::to_string(need - 1));
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "This morph of 50 frames of 24 x 16 pixels needs 79872 bytes, but only "
-                          "79871 bytes of memory is available.\n");
+    EXPECT_EQ(result.err, "This morph of 50 frames of 24 x 16 pixels needs 160672 bytes, but "
+                          "only 160671 bytes of memory is available.\n");
     result = Run("SRC TGT LINES --frames 50 --vqv out.vQv", Fault::None, variable + "=50000");
-    EXPECT_EQ(result.err, "This morph of 50 frames of 24 x 16 pixels needs 78.0 KiB, but only "
+    EXPECT_EQ(result.err, "This morph of 50 frames of 24 x 16 pixels needs 156.9 KiB, but only "
                           "48.8 KiB of memory is available.\n");
+    result = Run("SRC TGT LINES --frames 50 --avi out.avi", Fault::None,
+                 variable + "=" + std::to_string(videoNeed - 1));
+    EXPECT_EQ(result.err, "This morph of 50 frames of 24 x 16 pixels needs " +
+                              std::to_string(videoNeed) + " bytes, but only " +
+                              std::to_string(videoNeed - 1) + " bytes of memory is available.\n");
     result = Run("SRC TGT LINES --frames 50 --vqv out.vQv", Fault::None, variable + "=2000");
     EXPECT_EQ(result.err, "Cannot read the picture 'source.png': its 24 x 16 pixels need 3.0 KiB, "
                           "but only 2.0 KiB of memory is available.\n");
     EXPECT_EQ(work_.entries(), inputs_);
 
     result = Run("SRC TGT LINES --frames 50 --vqv out.vQv", Fault::None,
-                 variable + "=" + std::to_string(52 * 24 * 16 * 4));
+                 variable + "=" + std::to_string(need));
     EXPECT_EQ(result.status, 0) << result.err;
 }
 
