@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,33 @@ std::uint32_t Le32(const std::string& bytes, std::size_t at) {
         value = (value << 8) | std::uint8_t(bytes[at + std::size_t(i)]);
     }
     return value;
+}
+
+std::uint16_t Le16(const std::string& bytes, std::size_t at) {
+    return std::uint16_t(std::uint8_t(bytes[at]) | (std::uint8_t(bytes[at + 1]) << 8));
+}
+
+// The chunk `id` (for a LIST, the list of type `id`) among the chunks in [begin, end) of a
+// RIFF file: the position of its data (a LIST's after its type) and its end; begin == end
+// when there is none.
+struct Span {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+};
+Span FindChunk(const std::string& file, Span within, const char* id) {
+    for (std::size_t at = within.begin; at + 8 <= within.end;) {
+        const std::size_t size = Le32(file, at + 4);
+        const std::size_t end = std::min(at + 8 + size, within.end);
+        if (file.compare(at, 4, "LIST") == 0 && at + 12 <= end &&
+            file.compare(at + 8, 4, id) == 0) {
+            return {at + 12, end};
+        }
+        if (file.compare(at, 4, id) == 0) {
+            return {at + 8, end};
+        }
+        at += 8 + size + (size & 1);
+    }
+    return {};
 }
 
 class AviDecode : public ::testing::Test {
@@ -184,6 +212,54 @@ TEST_F(AviDecode, SoundOfWavFilesDecodesToTheSameSamples) {
         EXPECT_EQ(streams[1].at("channels"), std::to_string(c.channels));
         EXPECT_TRUE(test::DecodeAudio(out_.file("movie.avi"), c.bits) == samples);
         EXPECT_TRUE(test::DecodeVideo(out_.file("movie.avi")) == AllRgb(video));
+    }
+}
+
+// The clock and frame of the video as the file states them: the frame time over 1000 in the
+// stream header, not the reduced rate a decoder reports (40 ms and 80 ms both come out as
+// some multiple of 25 frames a second), and the frame rectangle of the writer's size.
+TEST_F(AviDecode, TheStreamHeaderHoldsTheFrameTimeOverAThousandAndTheFrameSize) {
+    const struct {
+        int frameTime, width, height;
+    } cases[] = {{40, 165, 100}, {80, 165, 100}, {33, 8, 4}, {1000, 64, 48}, {1, 3, 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.frameTime);
+        const std::vector<Bitmap> frames(3, test::Pattern(c.width, c.height, c.frameTime));
+        TAviWriter writer;
+        writer.Width = c.width;
+        writer.Height = c.height;
+        writer.FrameTime = c.frameTime;
+        writer.Stretch = false;
+        writer.FileName = out_.file("clock.avi");
+        Use(writer, frames);
+        writer.WriteAviFile();
+
+        const std::string file = test::ReadAll(out_.file("clock.avi"));
+        ASSERT_GE(file.size(), 12u);
+        ASSERT_EQ(file.substr(0, 4), "RIFF");
+        ASSERT_EQ(file.substr(8, 4), "AVI ");
+        const Span hdrl = FindChunk(file, {12, file.size()}, "hdrl");
+        const Span avih = FindChunk(file, hdrl, "avih");
+        const Span strl = FindChunk(file, hdrl, "strl");
+        const Span strh = FindChunk(file, strl, "strh");
+        ASSERT_EQ(avih.end - avih.begin, 56u);
+        ASSERT_EQ(strh.end - strh.begin, 56u);
+
+        EXPECT_EQ(Le32(file, avih.begin), std::uint32_t(c.frameTime) * 1000); // us per frame
+        EXPECT_EQ(Le32(file, avih.begin + 16), 3u);                           // frames
+        EXPECT_EQ(Le32(file, avih.begin + 32), std::uint32_t(c.width));
+        EXPECT_EQ(Le32(file, avih.begin + 36), std::uint32_t(c.height));
+
+        EXPECT_EQ(file.substr(strh.begin, 4), "vids");
+        EXPECT_EQ(Le32(file, strh.begin + 20), std::uint32_t(c.frameTime)); // dwScale
+        EXPECT_EQ(Le32(file, strh.begin + 24), 1000u);                      // dwRate
+        EXPECT_EQ(Le32(file, strh.begin + 28), 0u);                         // dwStart
+        EXPECT_EQ(Le32(file, strh.begin + 32), 3u);                         // dwLength
+        // rcFrame: left, top, right, bottom as 16-bit values.
+        EXPECT_EQ(Le16(file, strh.begin + 48), 0u);
+        EXPECT_EQ(Le16(file, strh.begin + 50), 0u);
+        EXPECT_EQ(Le16(file, strh.begin + 52), std::uint16_t(c.width));
+        EXPECT_EQ(Le16(file, strh.begin + 54), std::uint16_t(c.height));
     }
 }
 
