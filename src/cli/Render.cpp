@@ -211,8 +211,8 @@ MorphSettings PrepareRender(const RenderInputs& inputs, const RenderOptions& opt
     // Every frame is held until the outputs are written, besides a warped Source and Target
     // picture that each frame is built from, and so is every frame's line set. The video
     // adds a frame at a time as a bitmap and as its 24-bit copy, and a pointer per frame.
-    // (The warp's own tables, a few bytes per line and pixel of the picture's width and
-    // height, are left out.)
+    // (The warp's weight tables, eight bytes per line and pixel of the picture's diagonal,
+    // are left out: next to the frames they are small.)
     std::int64_t need = PictureBytes(width, height, sizeof(Colour), std::int64_t(frames) + 2);
     const auto add = [&need](std::int64_t bytes) {
         need = bytes > std::numeric_limits<std::int64_t>::max() - need

@@ -2,7 +2,6 @@
 #pragma once
 
 #include "engine/Interpolation.h"
-#include "engine/Warp.h"
 #include "platform/MorphError.h"
 
 #include <string>
