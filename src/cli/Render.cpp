@@ -177,8 +177,11 @@ std::vector<Bitmap> RenderFrames(const RenderInputs& inputs, const RenderOptions
     settings.mode = options.mode;
     settings.refreshStep = kRenderRefreshStep;
     settings.threads = options.threads;
+    settings.method = options.warp;
     settings.keepWarped = false;
-    CheckMorphInputs(inputs.source, inputs.target, lines.sourceCount, lines.targetCount, settings);
+    const MorphInputs morph{inputs.source,     inputs.target, lines.source,
+                            lines.sourceCount, lines.target,  lines.targetCount};
+    CheckMorphInputs(morph, settings);
     // Every frame is held until the outputs are written, besides a warped Source and Target
     // picture that each frame is built from.
     const int width = inputs.source.width();
@@ -187,9 +190,7 @@ std::vector<Bitmap> RenderFrames(const RenderInputs& inputs, const RenderOptions
                    "This morph of " + std::to_string(options.frames) + " frames of " +
                        std::to_string(width) + " x " + std::to_string(height) + " pixels needs");
 
-    MorphSequence sequence =
-        BuildMorph(inputs.source, inputs.target, lines.source, lines.sourceCount, lines.target,
-                   lines.targetCount, settings, progress);
+    MorphSequence sequence = BuildMorph(morph, settings, progress);
     return std::move(sequence.blends);
 }
 

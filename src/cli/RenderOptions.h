@@ -30,6 +30,7 @@ struct RenderOptions {
     WarpConstants constants;
     InterpolationMode mode = InterpolationMode::EndPoints;
     int threads = 0; // 0: every core
+    WarpMethod warp = WarpMethod::Fast;
 };
 
 // A command line that does not fit the interface; the usage text is shown after it.
