@@ -1,13 +1,13 @@
 // Throughput of the field warp on the benchmark scenario (Scenario.h): the engine with 1 and
-// 2 threads, and in the same run the literal warp, pixel by pixel and line by line with
+// 2 threads, and in the same run the reference warp, pixel by pixel and line by line with
 // nothing precomputed, as the baseline. The unit is pixel-line evaluations per second.
 //
 //   morph_bench                       every benchmark, medians of the repetitions
 //   morph_bench --write-scenario=DIR  writes DIR/source.png, DIR/target.png and
 //                                     DIR/scenario.lines for morph-render, then exits
 #include "Scenario.h"
-#include "engine/ScalarWarp.h"
 #include "engine/WarpKernel.h"
+#include "platform/MorphError.h"
 #include "platform/QtImageIO.h"
 
 #include <benchmark/benchmark.h>
@@ -24,31 +24,12 @@ namespace {
 using namespace morph;
 using namespace morph::bench;
 
-std::vector<Bitmap> EngineFrames(int scenario, int threads) {
+std::vector<Bitmap> Frames(int scenario, int threads, WarpMethod method) {
     const Scenario& s = TheScenario();
-    return BuildMorph(s.source, s.target, s.sourceLines, kLines, s.targetLines, kLines,
-                      Settings(scenario, threads))
+    MorphSettings settings = Settings(scenario, threads);
+    settings.method = method;
+    return BuildMorph({s.source, s.target, s.sourceLines, kLines, s.targetLines, kLines}, settings)
         .blends;
-}
-
-// The frame loop of a warped build around the literal warp.
-std::vector<Bitmap> LiteralFrames(int scenario) {
-    const Scenario& s = TheScenario();
-    const double step = FrameStep(kFrames);
-    const FrameLineSets sets =
-        BuildFrameLineSets(s.sourceLines, s.targetLines, step, kLines, InterpolationMode::EndPoints,
-                           kFrames, kSide, kSide);
-    const WarpConstants k = Constants(scenario);
-    std::vector<Bitmap> blends(kFrames);
-    Bitmap warpedSource, warpedTarget;
-    double t = 0;
-    for (int frame = 0; frame < kFrames; ++frame) {
-        testing::LiteralWarp(s.source, s.target, blends[std::size_t(frame)], warpedSource,
-                             warpedTarget, sets.front(), sets.back(), sets[std::size_t(frame)],
-                             kLines - 1, t, k.a, k.b, k.p, 20);
-        t = t + step;
-    }
-    return blends;
 }
 
 void Report(benchmark::State& state) {
@@ -60,23 +41,24 @@ void Report(benchmark::State& state) {
 void BM_Engine(benchmark::State& state) {
     TheScenario();
     for (auto _ : state) {
-        std::vector<Bitmap> frames = EngineFrames(int(state.range(0)), int(state.range(1)));
+        std::vector<Bitmap> frames =
+            Frames(int(state.range(0)), int(state.range(1)), WarpMethod::Fast);
         benchmark::DoNotOptimize(frames.data());
     }
     Report(state);
 }
 
-// args: scenario. Also checks that the engine's frames are the literal ones, bit for bit.
-void BM_Literal(benchmark::State& state) {
+// args: scenario. Also checks that the fast frames are the reference ones, bit for bit.
+void BM_Reference(benchmark::State& state) {
     TheScenario();
     std::vector<Bitmap> frames;
     for (auto _ : state) {
-        frames = LiteralFrames(int(state.range(0)));
+        frames = Frames(int(state.range(0)), 1, WarpMethod::Reference);
         benchmark::DoNotOptimize(frames.data());
     }
     Report(state);
-    if (frames != EngineFrames(int(state.range(0)), 0)) {
-        state.SkipWithError("the engine's frames differ from the literal ones");
+    if (frames != Frames(int(state.range(0)), 0, WarpMethod::Fast)) {
+        state.SkipWithError("the fast frames differ from the reference ones");
     }
 }
 
@@ -108,7 +90,7 @@ BENCHMARK(BM_Engine)
     ->MinTime(0.5)
     ->Repetitions(7)
     ->ReportAggregatesOnly();
-BENCHMARK(BM_Literal)
+BENCHMARK(BM_Reference)
     ->DenseRange(1, 2)
     ->ArgName("S")
     ->Unit(benchmark::kMillisecond)

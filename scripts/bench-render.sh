@@ -1,30 +1,27 @@
 #!/usr/bin/env bash
 # Times morph-render on the warp's benchmark scenario as a whole process (pictures read, 30
-# frames warped, the .vQv file written) against a build whose warp is the literal per-pixel
-# algorithm, run after run side by side, and checks that both write the same bytes.
+# frames warped, the .vQv file written) with the fast warp against the reference warp
+# (--warp reference: the formulas pixel by pixel on one thread), run after run side by side,
+# and checks that both write the same bytes.
 #
-#   scripts/bench-render.sh [RUNS]        RUNS runs of each build per scenario (default 3)
+#   scripts/bench-render.sh [RUNS]        RUNS runs of each warp per scenario (default 3)
 #
-# Environment: FAST_BUILD and LITERAL_BUILD name the two build folders (default
-# build/release and build/literal; both are configured and built here), JOBS the build's
-# parallel jobs (default 2), THREADS morph-render's --threads for the fast build (default:
-# every core).
+# Environment: BUILD names the build folder (default build/release; configured and built
+# here), JOBS the build's parallel jobs (default 2), THREADS morph-render's --threads for the
+# fast warp (default: every core).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-3}
-fast=${FAST_BUILD:-build/release}
-literal=${LITERAL_BUILD:-build/literal}
+build=${BUILD:-build/release}
 jobs=${JOBS:-2}
 
-cmake -S . -B "$fast" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$fast" -j"$jobs" --target morph-render morph_bench >/dev/null
-cmake -S . -B "$literal" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORPH_LITERAL_WARP=ON \
-  -DMORPH_BUILD_TESTS=OFF -DMORPH_BUILD_BENCH=OFF >/dev/null
-cmake --build "$literal" -j"$jobs" --target morph-render >/dev/null
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j"$jobs" --target morph-render morph_bench >/dev/null
+render="$build/src/cli/morph-render"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-"$fast/bench/morph_bench" --write-scenario="$work"
+"$build/bench/morph_bench" --write-scenario="$work"
 
 # Seconds of wall time of one command.
 seconds() {
@@ -48,20 +45,20 @@ for scenario in S1 S2; do
   threads=()
   if [[ -n ${THREADS:-} ]]; then threads=(--threads "$THREADS"); fi
   fast_times=""
-  literal_times=""
+  reference_times=""
   same=identical
   for ((run = 1; run <= runs; run++)); do
-    fast_times+=" $(seconds "$fast/src/cli/morph-render" "${common[@]}" "${threads[@]}" --vqv "$work/fast.vQv")"
-    literal_times+=" $(seconds "$literal/src/cli/morph-render" "${common[@]}" --vqv "$work/literal.vQv")"
-    if ! cmp -s "$work/fast.vQv" "$work/literal.vQv"; then
+    fast_times+=" $(seconds "$render" "${common[@]}" "${threads[@]}" --vqv "$work/fast.vQv")"
+    reference_times+=" $(seconds "$render" "${common[@]}" --warp reference --vqv "$work/reference.vQv")"
+    if ! cmp -s "$work/fast.vQv" "$work/reference.vQv"; then
       same=DIFFERENT
       status=1
     fi
   done
   fast_median=$(echo "$fast_times" | median)
-  literal_median=$(echo "$literal_times" | median)
-  echo "$scenario  fast:$fast_times s (median $fast_median)  literal:$literal_times s (median $literal_median)"
-  awk -v f="$fast_median" -v l="$literal_median" -v s="$scenario" -v bytes="$(stat -c %s "$work/fast.vQv")" \
+  reference_median=$(echo "$reference_times" | median)
+  echo "$scenario  fast:$fast_times s (median $fast_median)  reference:$reference_times s (median $reference_median)"
+  awk -v f="$fast_median" -v l="$reference_median" -v s="$scenario" -v bytes="$(stat -c %s "$work/fast.vQv")" \
     -v same="$same" 'BEGIN { printf "%s  %.1fx faster; .vQv files %s (%d bytes)\n", s, l / f, same, bytes }'
 done
 exit $status

@@ -174,12 +174,15 @@ MorphSettings PrepareRender(const RenderInputs& inputs, const RenderOptions& opt
     const LinePairs& lines = inputs.lines;
     // The checks of the windows' build in their order: the lines and pictures, then the
     // Frames text; A, B and P are converted only when the warp starts.
-    CheckLinesAndPictures(inputs.source, inputs.target, lines.sourceCount, lines.targetCount);
+    const MorphInputs morph{inputs.source,     inputs.target, lines.source,
+                            lines.sourceCount, lines.target,  lines.targetCount};
+    CheckLinesAndPictures(morph);
     MorphSettings settings;
     settings.frames = StrToInt(options.frames);
     settings.mode = options.mode;
     settings.refreshStep = kRenderRefreshStep;
     settings.threads = options.threads;
+    settings.method = options.warp;
     settings.keepWarped = false;
     settings.readConstants = [a = options.a, b = options.b, p = options.p] {
         WarpConstants constants;
@@ -188,7 +191,7 @@ MorphSettings PrepareRender(const RenderInputs& inputs, const RenderOptions& opt
         constants.p = StrToFloat(p);
         return constants;
     };
-    CheckMorphInputs(inputs.source, inputs.target, lines.sourceCount, lines.targetCount, settings);
+    CheckMorphInputs(morph, settings);
 
     // What the outputs cannot hold is refused now rather than after rendering.
     const int frames = settings.frames;
@@ -234,9 +237,9 @@ MorphSettings PrepareRender(const RenderInputs& inputs, const RenderOptions& opt
 std::vector<Bitmap> RenderFrames(const RenderInputs& inputs, const MorphSettings& settings,
                                  const BuildProgress& progress) {
     const LinePairs& lines = inputs.lines;
-    MorphSequence sequence =
-        BuildMorph(inputs.source, inputs.target, lines.source, lines.sourceCount, lines.target,
-                   lines.targetCount, settings, progress);
+    MorphSequence sequence = BuildMorph({inputs.source, inputs.target, lines.source,
+                                         lines.sourceCount, lines.target, lines.targetCount},
+                                        settings, progress);
     return std::move(sequence.blends);
 }
 

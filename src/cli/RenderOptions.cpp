@@ -11,10 +11,10 @@ namespace morph {
 
 namespace {
 
-constexpr std::string_view kValueOptions[] = {"--source", "--target",     "--lines",    "--frames",
-                                              "--a",      "--b",          "--p",        "--mode",
-                                              "--vqv",    "--png-dir",    "--threads",  "--avi",
-                                              "--wav",    "--frame-time", "--direction"};
+constexpr std::string_view kValueOptions[] = {"--source", "--target",     "--lines",     "--frames",
+                                              "--a",      "--b",          "--p",         "--mode",
+                                              "--vqv",    "--png-dir",    "--threads",   "--avi",
+                                              "--wav",    "--frame-time", "--direction", "--warp"};
 
 // Options that only shape the AVI video.
 constexpr const char* kAviOnlyOptions[] = {"--wav", "--frame-time", "--direction"};
@@ -146,6 +146,14 @@ RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
             } else {
                 throw UsageError("The mode must be endpoints or middle, not '" + *value + "'");
             }
+        } else if (name == "--warp") {
+            if (*value == "fast") {
+                options.warp = WarpMethod::Fast;
+            } else if (*value == "reference") {
+                options.warp = WarpMethod::Reference;
+            } else {
+                throw UsageError("The warp must be fast or reference, not '" + *value + "'");
+            }
         } else if (name == "--threads") {
             options.threads = StrToInt(*value);
             if (options.threads < 1) {
@@ -184,6 +192,7 @@ std::string RenderSynopsis() {
            "               [--p P] [--mode endpoints|middle] [--vqv OUT.vQv] [--png-dir DIR]\n"
            "               [--avi OUT.avi [--wav W.wav] [--frame-time MS]\n"
            "               [--direction forward|backward|pingpong]] [--threads K]\n"
+           "               [--warp fast|reference]\n"
            "  morph-render --demo [--threads K]\n"
            "  morph-render --help\n";
 }
@@ -211,6 +220,9 @@ std::string RenderUsage() {
            "  --direction D           frame order of the video: forward (default), backward,\n"
            "                          or pingpong (forward, then backward: 2N frames)\n"
            "  --threads K             use at most K threads (default: every core)\n"
+           "  --warp W                fast (default), or reference: the same frames from\n"
+           "                          the formulas computed pixel by pixel on one thread,\n"
+           "                          far slower; for checking and timing the fast warp\n"
            "  --demo                  render the bundled sample morph to morph-demo.vQv and\n"
            "                          morph-demo/ in the current folder\n"
            "\n"

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "engine/Interpolation.h"
+#include "engine/Warp.h"
 #include "platform/MorphError.h"
 
 #include <string>
@@ -40,6 +41,7 @@ struct RenderOptions {
     std::string p = kDefaultP;
     InterpolationMode mode = InterpolationMode::EndPoints;
     int threads = 0; // 0: every core
+    WarpMethod warp = WarpMethod::Fast;
 };
 
 // A command line that does not fit the interface; the usage text is shown after it.

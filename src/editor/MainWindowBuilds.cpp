@@ -275,10 +275,10 @@ void TForm1::Morph(PictureBox* source, PictureBox* target, PictureBox* blend,
         // A main window closed meanwhile ends the program: stop as on Cancel.
         return Form4->CancelRequested || !isVisible();
     };
-    const WarpOutcome outcome =
-        WarpFrame(source->bitmap(), target->bitmap(), blend->bitmap(), warpedSource->bitmap(),
-                  warpedTarget->bitmap(), sourceLines, targetLines, frameLines, lastLine, t,
-                  constants, control);
+    const WarpOutputs out{blend->bitmap(), warpedSource->bitmap(), warpedTarget->bitmap()};
+    const WarpInputs in{
+        source->bitmap(), target->bitmap(), sourceLines, targetLines, frameLines, lastLine + 1, t};
+    const WarpOutcome outcome = WarpFrame(out, in, constants, control);
     if (outcome == WarpOutcome::Cancelled) {
         SetBuildMenus(true, true, true, false);
         return;

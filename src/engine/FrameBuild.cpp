@@ -6,25 +6,23 @@
 
 namespace morph {
 
-void CheckLinesAndPictures(const Bitmap& source, const Bitmap& target, int sourceCount,
-                           int targetCount) {
-    if (sourceCount != targetCount) {
+void CheckLinesAndPictures(const MorphInputs& in) {
+    if (in.sourceCount != in.targetCount) {
         throw MorphError(kDifferentLineCounts);
     }
-    if (sourceCount == 0) {
+    if (in.sourceCount == 0) {
         throw MorphError(kNoLines);
     }
-    if (sourceCount < 0 || sourceCount > MaxLines) {
+    if (in.sourceCount < 0 || in.sourceCount > MaxLines) {
         throw MorphError("A side can hold at most " + std::to_string(MaxLines) + " lines");
     }
-    if (!source.sameSize(target)) {
+    if (!in.source.sameSize(in.target)) {
         throw MorphError(kDifferentSizes);
     }
 }
 
-void CheckMorphInputs(const Bitmap& source, const Bitmap& target, int sourceCount, int targetCount,
-                      const MorphSettings& settings) {
-    CheckLinesAndPictures(source, target, sourceCount, targetCount);
+void CheckMorphInputs(const MorphInputs& in, const MorphSettings& settings) {
+    CheckLinesAndPictures(in);
     if (settings.frames < 1) {
         throw MorphError("A morph needs at least 2 frames; " + std::to_string(settings.frames) +
                          " frames cannot be built");
@@ -38,26 +36,27 @@ void CheckMorphInputs(const Bitmap& source, const Bitmap& target, int sourceCoun
     }
 }
 
-MorphSequence BuildMorph(const Bitmap& source, const Bitmap& target, const LineSet& sourceLines,
-                         int sourceCount, const LineSet& targetLines, int targetCount,
-                         const MorphSettings& settings, const BuildProgress& progress) {
-    CheckMorphInputs(source, target, sourceCount, targetCount, settings);
+MorphSequence BuildMorph(const MorphInputs& in, const MorphSettings& settings,
+                         const BuildProgress& progress) {
+    CheckMorphInputs(in, settings);
     const int frames = settings.frames;
     const double step = FrameStep(frames);
+    const int width = in.source.width();
+    const int height = in.source.height();
 
     MorphSequence seq;
-    seq.lines = BuildFrameLineSets(sourceLines, targetLines, step, sourceCount, settings.mode,
-                                   frames, source.width(), source.height());
-    seq.blends.assign(std::size_t(frames), Bitmap(source.width(), source.height()));
-    seq.blends.front() = source;
-    seq.blends.back() = target;
+    seq.lines = BuildFrameLineSets(in.sourceLines, in.targetLines, step, in.sourceCount,
+                                   settings.mode, frames, width, height);
+    seq.blends.assign(std::size_t(frames), Bitmap(width, height));
+    seq.blends.front() = in.source;
+    seq.blends.back() = in.target;
     Bitmap scratchSource;
     Bitmap scratchTarget;
     if (settings.keepWarped) {
-        seq.warpedSource.assign(std::size_t(frames), Bitmap(source.width(), source.height()));
-        seq.warpedTarget.assign(std::size_t(frames), Bitmap(source.width(), source.height()));
-        seq.warpedSource.front() = source;
-        seq.warpedTarget.back() = target;
+        seq.warpedSource.assign(std::size_t(frames), Bitmap(width, height));
+        seq.warpedTarget.assign(std::size_t(frames), Bitmap(width, height));
+        seq.warpedSource.front() = in.source;
+        seq.warpedTarget.back() = in.target;
     }
 
     const WarpConstants constants =
@@ -65,9 +64,10 @@ MorphSequence BuildMorph(const Bitmap& source, const Bitmap& target, const LineS
     bool cancelled = false;
     double t = 0;
     for (int k = 0; k < frames; ++k) {
+        const std::size_t frame = std::size_t(k);
         WarpControl control;
         control.refreshStep = settings.refreshStep;
-        control.threads = settings.threads;
+        control.method = settings.method;
         if (progress) {
             control.progress = [&](int column) {
                 cancelled = cancelled || progress(k, column);
@@ -76,11 +76,17 @@ MorphSequence BuildMorph(const Bitmap& source, const Bitmap& target, const LineS
         }
         // Frame 0 is written into the picture that serves as the Source of every frame, and
         // the last frame into the Target's: both map every pixel onto itself.
-        Bitmap& warpedS = settings.keepWarped ? seq.warpedSource[std::size_t(k)] : scratchSource;
-        Bitmap& warpedT = settings.keepWarped ? seq.warpedTarget[std::size_t(k)] : scratchTarget;
-        WarpFrame(seq.blends.front(), seq.blends.back(), seq.blends[std::size_t(k)], warpedS,
-                  warpedT, seq.lines.front(), seq.lines.back(), seq.lines[std::size_t(k)],
-                  sourceCount - 1, t, constants, control);
+        const WarpOutputs out{seq.blends[frame],
+                              settings.keepWarped ? seq.warpedSource[frame] : scratchSource,
+                              settings.keepWarped ? seq.warpedTarget[frame] : scratchTarget};
+        const WarpInputs warpIn{seq.blends.front(),
+                                seq.blends.back(),
+                                seq.lines.front(),
+                                seq.lines.back(),
+                                seq.lines[frame],
+                                in.sourceCount,
+                                t};
+        WarpFrame(out, warpIn, constants, control, settings.threads);
         t = t + step;
     }
     return seq;

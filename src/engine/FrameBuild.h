@@ -9,12 +9,23 @@
 
 namespace morph {
 
+// The pictures and the drawn line pairs of a morph: slots 0 .. count - 1 of each set.
+struct MorphInputs {
+    const Bitmap& source;
+    const Bitmap& target;
+    const LineSet& sourceLines;
+    int sourceCount = 0;
+    const LineSet& targetLines;
+    int targetCount = 0;
+};
+
 struct MorphSettings {
     int frames = 2;
     WarpConstants constants;
     InterpolationMode mode = InterpolationMode::EndPoints;
     int refreshStep = 20;
     int threads = 0;
+    WarpMethod method = WarpMethod::Fast;
     bool keepWarped = false; // also keep the warped Source and Target of every frame
     // When set, called once as the warp starts, after the line sets are built, and used in
     // place of `constants`: a caller holding the constants as texts converts them there, so
@@ -36,19 +47,16 @@ inline constexpr const char* kDifferentSizes = " The Images Must Have the same H
 
 // Checks the line counts and the picture sizes, in the order the build commands do, and
 // throws MorphError with the message of the first failure.
-void CheckLinesAndPictures(const Bitmap& source, const Bitmap& target, int sourceCount,
-                           int targetCount);
+void CheckLinesAndPictures(const MorphInputs& in);
 
 // CheckLinesAndPictures, then the frame count and the refresh step.
-void CheckMorphInputs(const Bitmap& source, const Bitmap& target, int sourceCount, int targetCount,
-                      const MorphSettings& settings);
+void CheckMorphInputs(const MorphInputs& in, const MorphSettings& settings);
 
 // Progress of a whole build: frame index and column of the progress point. Return true to
 // cancel; the frames not built are then left as they were made (white).
 using BuildProgress = std::function<bool(int frame, int column)>;
 
-MorphSequence BuildMorph(const Bitmap& source, const Bitmap& target, const LineSet& sourceLines,
-                         int sourceCount, const LineSet& targetLines, int targetCount,
-                         const MorphSettings& settings, const BuildProgress& progress = {});
+MorphSequence BuildMorph(const MorphInputs& in, const MorphSettings& settings,
+                         const BuildProgress& progress = {});
 
 } // namespace morph

@@ -1,6 +1,8 @@
 #include "engine/Warp.h"
 
+#include "engine/WarpArithmetic.h"
 #include "engine/WarpKernel.h"
+#include "engine/WarpReference.h"
 #include "platform/MorphError.h"
 
 #include <omp.h>
@@ -15,119 +17,11 @@
 #include <string>
 #include <vector>
 
-#ifndef MORPH_LITERAL_WARP
-#define MORPH_LITERAL_WARP 0
-#endif
-
 namespace morph {
 
 namespace {
 
-// Arithmetic faults are carried as codes inside the pixel loops (exceptions cannot leave an
-// OpenMP region) and turned into MorphError once the first one in column order is known.
-enum class Fault : std::uint8_t { None, Invalid, DivideByZero, Overflow };
-
-const char* FaultText(Fault fault) {
-    switch (fault) {
-    case Fault::Invalid:
-        return kInvalidOperation;
-    case Fault::DivideByZero:
-        return kFloatDivideByZero;
-    case Fault::Overflow:
-        return kFloatOverflow;
-    case Fault::None:
-        break;
-    }
-    return "";
-}
-
-// a / b with the faults of a floating-point unit that traps them.
-Fault Divide(double a, double b, double& result) {
-    if (b == 0) {
-        return a == 0 ? Fault::Invalid : Fault::DivideByZero;
-    }
-    result = a / b;
-    return std::isinf(result) ? Fault::Overflow : Fault::None;
-}
-
-Fault Multiply(double a, double b, double& result) {
-    result = a * b;
-    return std::isinf(result) ? Fault::Overflow : Fault::None;
-}
-
-Fault Add(double a, double b, double& result) {
-    result = a + b;
-    return std::isinf(result) ? Fault::Overflow : Fault::None;
-}
-
-// Square-and-multiply from the lowest bit, the reciprocal taken last for a negative power.
-Fault IntegerPower(double base, std::int64_t exponent, double& result) {
-    std::uint64_t n = static_cast<std::uint64_t>(exponent < 0 ? -exponent : exponent);
-    double r = 1.0;
-    double x = base;
-    while (n != 0) {
-        const bool bit = (n & 1) != 0;
-        n >>= 1;
-        if (bit) {
-            if (Fault f = Multiply(r, x, r); f != Fault::None) {
-                return f;
-            }
-        }
-        if (n != 0) {
-            if (Fault f = Multiply(x, x, x); f != Fault::None) {
-                return f;
-            }
-        }
-    }
-    if (exponent < 0) {
-        return Divide(1.0, r, result);
-    }
-    result = r;
-    return Fault::None;
-}
-
-Fault CheckedPower(double base, double exponent, double& result) {
-    if (exponent == 0) {
-        result = 1.0;
-        return Fault::None;
-    }
-    if (base == 0 && exponent > 0) {
-        result = 0.0;
-        return Fault::None;
-    }
-    if (exponent == std::trunc(exponent) && std::fabs(exponent) <= 2147483647.0) {
-        return IntegerPower(base, static_cast<std::int64_t>(exponent), result);
-    }
-    if (base < 0) {
-        return Fault::Invalid; // logarithm of a negative number
-    }
-    if (base == 0) {
-        return Fault::DivideByZero; // logarithm of zero
-    }
-    result = std::exp(exponent * std::log(base));
-    return std::isinf(result) ? Fault::Overflow : Fault::None;
-}
-
-// Round to nearest, ties to even, for every double: below 2^52 adding and taking away 2^52
-// rounds in the default rounding mode; from 2^52 on every double is whole. The same result
-// as std::nearbyint, without a library call on processors that lack a rounding instruction.
-inline double RoundEven(double value) {
-    constexpr double kTwo52 = 4503599627370496.0;
-    const double magnitude = std::fabs(value);
-    if (!(magnitude < kTwo52)) {
-        return value;
-    }
-    return std::copysign((magnitude + kTwo52) - kTwo52, value);
-}
-
-// Round to a whole number the way a 64-bit integer conversion would: out of range is invalid.
-Fault RoundChecked(double value, double& result) {
-    result = RoundEven(value);
-    if (!(std::fabs(result) < 9223372036854775808.0)) {
-        return Fault::Invalid;
-    }
-    return Fault::None;
-}
+using namespace warp;
 
 struct WeightEntry {
     double weight = 0;
@@ -136,21 +30,16 @@ struct WeightEntry {
 
 // Everything about one line pair that does not depend on the pixel.
 struct PreparedLine {
-    // Frame line P->Q.
-    double px = 0, py = 0, dx = 0, dy = 0;
-    double lenSq = 0;  // (Qx - Px)^2 + (Qy - Py)^2 as an exact integer
-    double len = 0;    // its square root
-    double vConst = 0; // (Qx - Px) * Py - (Qy - Py) * Px, exact
-    // Source and Target lines P'->Q' and P''->Q''.
-    double sx = 0, sy = 0, sdx = 0, sdy = 0, slen = 0;
-    double tx = 0, ty = 0, tdx = 0, tdy = 0, tlen = 0;
+    // The pair as the kernels read it; its table fields are filled in when a frame hands
+    // its lines to a kernel.
+    KernelLine geometry;
     bool degenerate = false; // a zero-length line: the projection is 0 / 0
     // Power(len, P), or its fault.
     double lengthTerm = 0;
     Fault lengthFault = Fault::None;
     // Weights for every whole distance this line can have inside the picture, from
     // tableOffset on; NaN where the weight faults (the checked path then finds the fault).
-    // The array is padded with NaN to at least warp::kMinTableSize entries; tableLast is the
+    // The array is padded with NaN to at least kMinTableSize entries; tableLast is the
     // index of the last real one.
     std::int64_t tableOffset = 0;
     std::int64_t tableLast = -1;
@@ -178,22 +67,23 @@ constexpr std::int64_t kMaxWeightTable = std::int64_t(1) << 20;
 // below 2^50 in size) overflow.
 constexpr double kSafeWeight = 1.0e290;
 
-double SignedDistanceNumerator(const PreparedLine& l, double x, double y) {
-    return x * l.dy - y * l.dx + l.vConst;
+double SignedDistanceNumerator(const KernelLine& g, double x, double y) {
+    return x * g.dy - y * g.dx + g.vConst;
 }
 
 PreparedLine PrepareLine(const ControlLine& f, const ControlLine& s, const ControlLine& t,
                          const WarpConstants& k, int width, int height) {
     PreparedLine l;
-    l.px = f.x1;
-    l.py = f.y1;
+    KernelLine& g = l.geometry;
+    g.px = f.x1;
+    g.py = f.y1;
     const std::int64_t dx = std::int64_t(f.x2) - f.x1;
     const std::int64_t dy = std::int64_t(f.y2) - f.y1;
-    l.dx = double(dx);
-    l.dy = double(dy);
-    l.lenSq = double(dx * dx + dy * dy);
-    l.len = std::sqrt(l.lenSq);
-    l.vConst = double(dx * f.y1 - dy * f.x1);
+    g.dx = double(dx);
+    g.dy = double(dy);
+    g.lenSq = double(dx * dx + dy * dy);
+    g.len = std::sqrt(g.lenSq);
+    g.vConst = double(dx * f.y1 - dy * f.x1);
 
     auto side = [](const ControlLine& line, double& px, double& py, double& ddx, double& ddy,
                    double& len) {
@@ -205,13 +95,13 @@ PreparedLine PrepareLine(const ControlLine& f, const ControlLine& s, const Contr
         ddy = double(ly);
         len = std::sqrt(double(ly * ly + lx * lx));
     };
-    side(s, l.sx, l.sy, l.sdx, l.sdy, l.slen);
-    side(t, l.tx, l.ty, l.tdx, l.tdy, l.tlen);
-    l.degenerate = l.lenSq == 0 || l.slen == 0 || l.tlen == 0;
+    side(s, g.sx, g.sy, g.sdx, g.sdy, g.slen);
+    side(t, g.tx, g.ty, g.tdx, g.tdy, g.tlen);
+    l.degenerate = g.lenSq == 0 || g.slen == 0 || g.tlen == 0;
     if (l.degenerate) {
         return l;
     }
-    l.lengthFault = CheckedPower(l.len, k.p, l.lengthTerm);
+    l.lengthFault = CheckedPower(g.len, k.p, l.lengthTerm);
 
     // v is affine in (x, y) and the division by len is monotone, so the distances of all
     // pixels lie between those of the corners (0 when the line crosses the picture).
@@ -219,7 +109,7 @@ PreparedLine PrepareLine(const ControlLine& f, const ControlLine& s, const Contr
     double vMax = -vMin;
     for (double cx : {0.0, double(width - 1)}) {
         for (double cy : {0.0, double(height - 1)}) {
-            const double v = SignedDistanceNumerator(l, cx, cy) / l.len;
+            const double v = SignedDistanceNumerator(g, cx, cy) / g.len;
             vMin = std::min(vMin, v);
             vMax = std::max(vMax, v);
         }
@@ -232,7 +122,7 @@ PreparedLine PrepareLine(const ControlLine& f, const ControlLine& s, const Contr
     if (high - low + 1 <= kMaxWeightTable) {
         l.tableOffset = low;
         l.tableLast = high - low;
-        l.weights.assign(std::size_t(std::max<std::int64_t>(high - low + 1, warp::kMinTableSize)),
+        l.weights.assign(std::size_t(std::max<std::int64_t>(high - low + 1, kMinTableSize)),
                          std::numeric_limits<double>::quiet_NaN());
         for (std::int64_t d = low; d <= high; ++d) {
             const WeightEntry entry = ComputeWeight(l, d, k);
@@ -275,18 +165,19 @@ Fault MapPixelChecked(const std::vector<PreparedLine>& lines, int x, int y, cons
     const double xd = x;
     const double yd = y;
     for (const PreparedLine& l : lines) {
+        const KernelLine& g = l.geometry;
         double u = 0;
-        if (Fault f = Divide((xd - l.px) * l.dx + (yd - l.py) * l.dy, l.lenSq, u);
+        if (Fault f = Divide((xd - g.px) * g.dx + (yd - g.py) * g.dy, g.lenSq, u);
             f != Fault::None) {
             return f;
         }
         double v = 0;
-        if (Fault f = Divide(SignedDistanceNumerator(l, xd, yd), l.len, v); f != Fault::None) {
+        if (Fault f = Divide(SignedDistanceNumerator(g, xd, yd), g.len, v); f != Fault::None) {
             return f;
         }
         // Each side: both divisions, then both roundings.
-        const double sideValues[2][5] = {{l.sdx, l.sdy, l.slen, l.sx, l.sy},
-                                         {l.tdx, l.tdy, l.tlen, l.tx, l.ty}};
+        const double sideValues[2][5] = {{g.sdx, g.sdy, g.slen, g.sx, g.sy},
+                                         {g.tdx, g.tdy, g.tlen, g.tx, g.ty}};
         double rounded[4] = {};
         for (int side = 0; side < 2; ++side) {
             const double* s = sideValues[side];
@@ -358,19 +249,17 @@ Fault MapPixelChecked(const std::vector<PreparedLine>& lines, int x, int y, cons
 
 class FrameWarper {
   public:
-    FrameWarper(const Bitmap& source, const Bitmap& target, Bitmap& blend, Bitmap& warpedSource,
-                Bitmap& warpedTarget, std::vector<PreparedLine> lines, double t,
-                const WarpConstants& k, warp::MapRowsFn kernel)
-        : source_(source), target_(target), blend_(blend), warpedSource_(warpedSource),
-          warpedTarget_(warpedTarget), lines_(std::move(lines)), k_(k), width_(source.width()),
+    FrameWarper(const WarpOutputs& out, const Bitmap& source, const Bitmap& target,
+                std::vector<PreparedLine> lines, double t, const WarpConstants& k, MapRowsFn kernel)
+        : source_(source), target_(target), blend_(out.blend), warpedSource_(out.warpedSource),
+          warpedTarget_(out.warpedTarget), lines_(std::move(lines)), k_(k), width_(source.width()),
           height_(source.height()) {
         for (int b = 0; b < 256; ++b) {
             fromSource_[b] = (1.0 - t) * b;
             fromTarget_[b] = t * b;
         }
         // With |1 - t| and |t| this small every blended byte rounds and converts.
-        blendSafe_ =
-            std::fabs(1.0 - t) < warp::kKernelBlendLimit && std::fabs(t) < warp::kKernelBlendLimit;
+        blendSafe_ = std::fabs(1.0 - t) < kKernelBlendLimit && std::fabs(t) < kKernelBlendLimit;
         canFault_ = !blendSafe_ || LinesCanFault(lines_);
         bool tables = true;
         for (const PreparedLine& l : lines_) {
@@ -380,24 +269,7 @@ class FrameWarper {
             kernel_ = kernel;
             kernelLines_.reserve(lines_.size());
             for (const PreparedLine& l : lines_) {
-                warp::KernelLine kl;
-                kl.dx = l.dx;
-                kl.dy = l.dy;
-                kl.px = l.px;
-                kl.py = l.py;
-                kl.vConst = l.vConst;
-                kl.lenSq = l.lenSq;
-                kl.len = l.len;
-                kl.sx = l.sx;
-                kl.sy = l.sy;
-                kl.sdx = l.sdx;
-                kl.sdy = l.sdy;
-                kl.slen = l.slen;
-                kl.tx = l.tx;
-                kl.ty = l.ty;
-                kl.tdx = l.tdx;
-                kl.tdy = l.tdy;
-                kl.tlen = l.tlen;
+                KernelLine kl = l.geometry;
                 kl.tableLow = double(l.tableOffset);
                 kl.tableLast = double(l.tableLast);
                 kl.tableSize = double(l.weights.size());
@@ -528,16 +400,16 @@ class FrameWarper {
     // early once another task has a fault before everything left.
     std::int64_t Task(int x0, int x1, int r0, int r1, const std::atomic<std::int64_t>& firstKey,
                       Fault& fault) {
-        thread_local std::vector<warp::MappedRows> mapped;
+        thread_local std::vector<MappedRows> mapped;
         if (kernel_ != nullptr && mapped.size() < std::size_t(x1 - x0)) {
             mapped.resize(std::size_t(x1 - x0));
         }
         std::int64_t first = kNoFault;
-        for (int y0 = r0; y0 < r1; y0 += warp::kMapRows) {
+        for (int y0 = r0; y0 < r1; y0 += kMapRows) {
             if (y0 > firstKey.load(std::memory_order_relaxed)) {
                 break;
             }
-            const int rows = std::min(warp::kMapRows, r1 - y0);
+            const int rows = std::min(kMapRows, r1 - y0);
             if (kernel_ != nullptr) {
                 for (int x = x0; x < x1; ++x) {
                     kernel_(frame_, x, y0, rows, mapped[std::size_t(x - x0)]);
@@ -549,7 +421,7 @@ class FrameWarper {
                 Colour* fromSource = warpedSource_.row(y);
                 Colour* fromTarget = warpedTarget_.row(y);
                 for (int x = (y == 0 ? x0 + 1 : x0); x < x1; ++x) { // (x0, 0) is written
-                    const warp::MappedRows* m =
+                    const MappedRows* m =
                         kernel_ != nullptr ? &mapped[std::size_t(x - x0)] : nullptr;
                     if (m != nullptr && ((m->unusual >> i) & 1) == 0) {
                         blend[x] = m->blend[i];
@@ -574,12 +446,13 @@ class FrameWarper {
         const double yd = y;
         bool unusual = false;
         for (const PreparedLine& l : lines_) {
-            const double u = ((xd - l.px) * l.dx + (yd - l.py) * l.dy) / l.lenSq;
-            const double v = SignedDistanceNumerator(l, xd, yd) / l.len;
-            const double xs = RoundEven(u * l.sdx + l.sx + (l.sdy * v) / l.slen);
-            const double ys = RoundEven(u * l.sdy + l.sy - (l.sdx * v) / l.slen);
-            const double xt = RoundEven(u * l.tdx + l.tx + (l.tdy * v) / l.tlen);
-            const double yt = RoundEven(u * l.tdy + l.ty - (l.tdx * v) / l.tlen);
+            const KernelLine& g = l.geometry;
+            const double u = ((xd - g.px) * g.dx + (yd - g.py) * g.dy) / g.lenSq;
+            const double v = SignedDistanceNumerator(g, xd, yd) / g.len;
+            const double xs = RoundEven(u * g.sdx + g.sx + (g.sdy * v) / g.slen);
+            const double ys = RoundEven(u * g.sdy + g.sy - (g.sdx * v) / g.slen);
+            const double xt = RoundEven(u * g.tdx + g.tx + (g.tdy * v) / g.tlen);
+            const double yt = RoundEven(u * g.tdy + g.ty - (g.tdx * v) / g.tlen);
             const auto dist = static_cast<std::int64_t>(RoundEven(std::fabs(v)));
             const std::uint64_t index = std::uint64_t(dist - l.tableOffset);
             double w = 0;
@@ -605,7 +478,7 @@ class FrameWarper {
             const double py = yd + ssy / sw;
             const double qx = xd + stx / sw;
             const double qy = yd + sty / sw;
-            constexpr double kRange = warp::kPositionRange; // NaN fails too
+            constexpr double kRange = kPositionRange; // NaN fails too
             if (std::fabs(px) < kRange && std::fabs(py) < kRange && std::fabs(qx) < kRange &&
                 std::fabs(qy) < kRange) {
                 out.sx = Clamp(RoundEven(px), width_);
@@ -666,9 +539,9 @@ class FrameWarper {
     double fromTarget_[256];
     bool blendSafe_ = false;
     bool canFault_ = true;
-    warp::MapRowsFn kernel_ = nullptr;
-    warp::KernelFrame frame_;
-    std::vector<warp::KernelLine> kernelLines_;
+    MapRowsFn kernel_ = nullptr;
+    KernelFrame frame_;
+    std::vector<KernelLine> kernelLines_;
     std::vector<Colour> saved_;
     std::vector<std::pair<std::int64_t, Fault>> results_;
 };
@@ -676,125 +549,6 @@ class FrameWarper {
 int ThreadCount(int requested) {
     const int available = std::max(1, omp_get_num_procs());
     return requested <= 0 ? available : std::min(requested, std::max(available, 1) * 4);
-}
-
-void CheckRefreshStep(int step) {
-    if (step == 0) {
-        throw MorphError(kIntDivideByZero);
-    }
-    if (step < 0) {
-        throw MorphError("The refresh rate must be a whole number of at least 1, not " +
-                         std::to_string(step));
-    }
-}
-
-// The warp as its formulas read, for timing the fast form against (builds configured with
-// MORPH_LITERAL_WARP): one thread, and per pixel and line the projection, the square roots
-// and both powers computed afresh, pixels read and written one at a time.
-WarpOutcome LiteralWarpFrame(const Bitmap& source, const Bitmap& target, Bitmap& blend,
-                             Bitmap& warpedSource, Bitmap& warpedTarget, const LineSet& sourceLines,
-                             const LineSet& targetLines, const LineSet& frameLines, int lastLine,
-                             double t, const WarpConstants& k, const WarpControl& control) {
-    auto check = [](Fault f) {
-        if (f != Fault::None) {
-            throw MorphError(FaultText(f));
-        }
-    };
-    auto divide = [&](double a, double b) {
-        double r = 0;
-        check(Divide(a, b, r));
-        return r;
-    };
-    auto round = [&](double value) {
-        double r = 0;
-        check(RoundChecked(value, r));
-        return static_cast<std::int64_t>(r);
-    };
-    auto power = [&](double base, double exponent) {
-        double r = 0;
-        check(CheckedPower(base, exponent, r));
-        return r;
-    };
-    auto add = [&](double a, double b) {
-        double r = 0;
-        check(Add(a, b, r));
-        return r;
-    };
-    auto multiply = [&](double a, double b) {
-        double r = 0;
-        check(Multiply(a, b, r));
-        return r;
-    };
-    const int width = source.width();
-    const int height = source.height();
-    int step = control.refreshStep;
-    for (int x = 0; x < width; ++x) {
-        for (int y = 0; y < height; ++y) {
-            double sw = 0, ssx = 0, ssy = 0, stx = 0, sty = 0;
-            for (int j = 0; j <= lastLine; ++j) {
-                const ControlLine& f = frameLines[j];
-                const std::int64_t fdx = std::int64_t(f.x2) - f.x1;
-                const std::int64_t fdy = std::int64_t(f.y2) - f.y1;
-                const std::int64_t lenSq = fdx * fdx + fdy * fdy;
-                const double u =
-                    divide(double((x - std::int64_t(f.x1)) * fdx + (y - std::int64_t(f.y1)) * fdy),
-                           double(lenSq));
-                const double len = std::sqrt(double(fdy * fdy + fdx * fdx));
-                const double v = divide(
-                    double(x * fdy + y * (std::int64_t(f.x1) - f.x2) + fdx * f.y1 - fdy * f.x1),
-                    len);
-                std::int64_t mapped[4] = {};
-                const ControlLine* sides[2] = {&sourceLines[j], &targetLines[j]};
-                for (int side = 0; side < 2; ++side) {
-                    const ControlLine& l = *sides[side];
-                    const std::int64_t dx = std::int64_t(l.x2) - l.x1;
-                    const std::int64_t dy = std::int64_t(l.y2) - l.y1;
-                    const double sideLen = std::sqrt(double(dy * dy + dx * dx));
-                    const double acrossX = divide(double(dy) * v, sideLen);
-                    const double acrossY = divide(double(dx) * v, sideLen);
-                    mapped[2 * side] = round(u * double(dx) + l.x1 + acrossX);
-                    mapped[2 * side + 1] = round(u * double(dy) + l.y1 - acrossY);
-                }
-                const std::int64_t dist = round(std::fabs(v));
-                const double w =
-                    power(divide(power(std::sqrt(double(lenSq)), k.p), double(dist) + k.a), k.b);
-                sw = add(sw, w);
-                ssx = add(ssx, multiply(w, double(mapped[0] - x)));
-                ssy = add(ssy, multiply(w, double(mapped[1] - y)));
-                stx = add(stx, multiply(w, double(mapped[2] - x)));
-                sty = add(sty, multiply(w, double(mapped[3] - y)));
-            }
-            auto place = [&](double origin, double sum, int limit) {
-                const std::int64_t p = round(add(origin, divide(sum, sw)));
-                return int(p < 0 ? 0 : (p >= limit ? limit - 1 : p));
-            };
-            const int sx = place(x, ssx, width);
-            const int sy = place(y, ssy, height);
-            const int tx = place(x, stx, width);
-            const int ty = place(y, sty, height);
-            const Colour c1 = source.pixel(sx, sy);
-            const Colour c2 = target.pixel(tx, ty);
-            Colour mixed = c1 & 0xFF000000u;
-            for (int shift = 0; shift < 24; shift += 8) {
-                const double value =
-                    (1.0 - t) * double((c1 >> shift) & 0xFF) + t * double((c2 >> shift) & 0xFF);
-                mixed |= (Colour(round(value)) & 0xFFu) << shift;
-            }
-            blend.setPixel(x, y, mixed);
-            warpedSource.setPixel(x, y, c1);
-            warpedTarget.setPixel(x, y, c2);
-            if (y == 0 && x % step == 0) {
-                if (control.progress && control.progress(x)) {
-                    return WarpOutcome::Cancelled;
-                }
-                if (control.readRefreshStep) {
-                    step = control.readRefreshStep();
-                    CheckRefreshStep(step);
-                }
-            }
-        }
-    }
-    return WarpOutcome::Completed;
 }
 
 } // namespace
@@ -807,60 +561,59 @@ double Power(double base, double exponent) {
     return result;
 }
 
-WarpOutcome WarpFrame(const Bitmap& sourceIn, const Bitmap& targetIn, Bitmap& blend,
-                      Bitmap& warpedSource, Bitmap& warpedTarget, const LineSet& sourceLines,
-                      const LineSet& targetLines, const LineSet& frameLines, int lastLine, double t,
-                      const WarpConstants& constants, const WarpControl& control) {
-    if (!sourceIn.sameSize(targetIn)) {
+WarpOutcome WarpFrame(const WarpOutputs& out, const WarpInputs& in, const WarpConstants& constants,
+                      const WarpControl& control, int threadLimit) {
+    if (!in.source.sameSize(in.target)) {
         throw MorphError(" The Images Must Have the same Height and Width!");
     }
-    if (lastLine >= LineSlots) {
+    if (in.lineCount > LineSlots) {
         throw MorphError("At most " + std::to_string(LineSlots) + " line pairs can be used");
     }
     int step = control.refreshStep;
     CheckRefreshStep(step);
-    for (int j = 0; j <= lastLine; ++j) {
-        CheckLineCoordinates(frameLines[j]);
-        CheckLineCoordinates(sourceLines[j]);
-        CheckLineCoordinates(targetLines[j]);
+    for (int j = 0; j < in.lineCount; ++j) {
+        CheckLineCoordinates(in.frameLines[j]);
+        CheckLineCoordinates(in.sourceLines[j]);
+        CheckLineCoordinates(in.targetLines[j]);
     }
 
     // An output that is also an input would be read while it is written: read a copy.
     auto isOutput = [&](const Bitmap& b) {
-        return &b == &blend || &b == &warpedSource || &b == &warpedTarget;
+        return &b == &out.blend || &b == &out.warpedSource || &b == &out.warpedTarget;
     };
     std::optional<Bitmap> sourceCopy;
     std::optional<Bitmap> targetCopy;
-    if (isOutput(sourceIn)) {
-        sourceCopy.emplace(sourceIn);
+    if (isOutput(in.source)) {
+        sourceCopy.emplace(in.source);
     }
-    if (isOutput(targetIn)) {
-        targetCopy.emplace(targetIn);
+    if (isOutput(in.target)) {
+        targetCopy.emplace(in.target);
     }
-    const Bitmap& source = sourceCopy ? *sourceCopy : sourceIn;
-    const Bitmap& target = targetCopy ? *targetCopy : targetIn;
+    const Bitmap& source = sourceCopy ? *sourceCopy : in.source;
+    const Bitmap& target = targetCopy ? *targetCopy : in.target;
     const int width = source.width();
     const int height = source.height();
-    for (Bitmap* out : {&blend, &warpedSource, &warpedTarget}) {
-        if (!out->sameSize(source)) {
-            out->reset(width, height);
+    for (Bitmap* picture : {&out.blend, &out.warpedSource, &out.warpedTarget}) {
+        if (!picture->sameSize(source)) {
+            picture->reset(width, height);
         }
     }
     if (width == 0 || height == 0) {
         return WarpOutcome::Completed;
     }
 
-    if (MORPH_LITERAL_WARP) {
-        return LiteralWarpFrame(source, target, blend, warpedSource, warpedTarget, sourceLines,
-                                targetLines, frameLines, lastLine, t, constants, control);
+    if (control.method == WarpMethod::Reference) {
+        const WarpInputs copied{source,       target, in.sourceLines, in.targetLines, in.frameLines,
+                                in.lineCount, in.t};
+        return ReferenceWarpFrame(out, copied, constants, control);
     }
 
     std::vector<PreparedLine> lines;
-    lines.reserve(std::size_t(std::max(lastLine + 1, 0)));
-    bool degenerate = lastLine < 0;
-    for (int j = 0; j <= lastLine; ++j) {
-        lines.push_back(
-            PrepareLine(frameLines[j], sourceLines[j], targetLines[j], constants, width, height));
+    lines.reserve(std::size_t(std::max(in.lineCount, 0)));
+    bool degenerate = in.lineCount <= 0;
+    for (int j = 0; j < in.lineCount; ++j) {
+        lines.push_back(PrepareLine(in.frameLines[j], in.sourceLines[j], in.targetLines[j],
+                                    constants, width, height));
         degenerate = degenerate || lines.back().degenerate;
     }
     if (degenerate) {
@@ -870,9 +623,9 @@ WarpOutcome WarpFrame(const Bitmap& sourceIn, const Bitmap& targetIn, Bitmap& bl
         throw MorphError(FaultText(fault == Fault::None ? Fault::Invalid : fault));
     }
 
-    FrameWarper warper(source, target, blend, warpedSource, warpedTarget, std::move(lines), t,
-                       constants, warp::KernelFor(warp::ActiveKernelLevel()));
-    const int threads = ThreadCount(control.threads);
+    FrameWarper warper(out, source, target, std::move(lines), in.t, constants,
+                       KernelFor(ActiveKernelLevel()));
+    const int threads = ThreadCount(threadLimit);
     // Column x0 is a progress column: its first pixel, the progress point, then the rest of
     // the columns up to the next progress column, computed in parallel. Everything but the
     // blocks' tasks runs on the calling thread.
@@ -899,7 +652,7 @@ WarpOutcome WarpFrame(const Bitmap& sourceIn, const Bitmap& targetIn, Bitmap& bl
         return WarpOutcome::Completed;
     };
     const bool worthThreads = control.parallelSmallBlocks ||
-                              std::int64_t(width) * height * (lastLine + 1) >= kMinParallelWork;
+                              std::int64_t(width) * height * in.lineCount >= kMinParallelWork;
     if (threads <= 1 || !worthThreads) {
         return columns(false);
     }

@@ -9,10 +9,39 @@
 
 namespace morph {
 
+// What one frame writes. Every output is resized to the Source picture's size.
+struct WarpOutputs {
+    Bitmap& blend;
+    Bitmap& warpedSource;
+    Bitmap& warpedTarget;
+};
+
+// What one frame reads: both pictures, the line sets of the Source, the Target and the
+// frame (pairs 0 .. lineCount - 1), and the frame parameter t (0 at the Source, 1 at the
+// Target). Outputs may be the same objects as the pictures.
+struct WarpInputs {
+    const Bitmap& source;
+    const Bitmap& target;
+    const LineSet& sourceLines;
+    const LineSet& targetLines;
+    const LineSet& frameLines;
+    int lineCount = 0;
+    double t = 0;
+};
+
 struct WarpConstants {
     double a = 2.0;
     double b = 1.0;
     double p = 0.0;
+};
+
+enum class WarpMethod {
+    // Precomputed per line and frame, vector kernels, every core.
+    Fast,
+    // The formulas as they read, pixel by pixel and line by line on one thread with nothing
+    // precomputed: the oracle the fast method must match bit for bit, and the baseline it is
+    // timed against. Far too slow for anything else.
+    Reference,
 };
 
 struct WarpControl {
@@ -23,8 +52,7 @@ struct WarpControl {
     // When set, read after every progress point to get the step for the columns that
     // follow (the GUI lets the user retype it while a frame is being built). May throw.
     std::function<int()> readRefreshStep;
-    // Upper bound of threads; 0 uses every core. The result never depends on it.
-    int threads = 0;
+    WarpMethod method = WarpMethod::Fast;
     // Share even tiny blocks between threads (normally they run on one): lets tests cover
     // the parallel path on small pictures.
     bool parallelSmallBlocks = false;
@@ -32,14 +60,11 @@ struct WarpControl {
 
 enum class WarpOutcome { Completed, Cancelled };
 
-// lastLine is the index of the last line pair (line count - 1). Every output is resized to
-// the Source picture's size. Arithmetic faults raise MorphError with their message at the
-// first pixel (in column order) where they occur; the outputs then hold every pixel before
-// that one. Outputs may be the same objects as the inputs.
-WarpOutcome WarpFrame(const Bitmap& source, const Bitmap& target, Bitmap& blend,
-                      Bitmap& warpedSource, Bitmap& warpedTarget, const LineSet& sourceLines,
-                      const LineSet& targetLines, const LineSet& frameLines, int lastLine, double t,
-                      const WarpConstants& constants, const WarpControl& control);
+// Warps one frame with at most `threads` threads (0: every core; the result never depends
+// on it). Arithmetic faults raise MorphError with their message at the first pixel (in
+// column order) where they occur; the outputs then hold every pixel before that one.
+WarpOutcome WarpFrame(const WarpOutputs& out, const WarpInputs& in, const WarpConstants& constants,
+                      const WarpControl& control = {}, int threads = 0);
 
 // base^e with the rules of the warp: 1 when e = 0; 0 when base = 0 and e > 0; repeated
 // multiplication for whole e; otherwise exp(e * ln base). Faults raise MorphError.

@@ -132,15 +132,23 @@ TEST_F(MorphRender, WritesTheFramesTheEngineBuildsFromTheSourceToTheTarget) {
     EXPECT_NE(frames[1], source_);
     EXPECT_NE(frames[1], frames[2]);
 
-    // Every option reaches the engine: the same build in this process gives the same frames.
+    // Every option reaches the engine: the same build in this process, with the reference
+    // warp, gives the same frames, and so does morph-render asked for the reference warp.
     const LinePairs lines = ParseLines(kTwoPairs, "pairs.lines");
     MorphSettings settings;
     settings.frames = 4;
     settings.constants = {1.5, 2.0, 0.5};
     settings.mode = InterpolationMode::MiddlePoints;
-    const MorphSequence expected = BuildMorph(source_, target_, lines.source, lines.sourceCount,
-                                              lines.target, lines.targetCount, settings);
+    settings.method = WarpMethod::Reference;
+    const MorphSequence expected = BuildMorph(
+        {source_, target_, lines.source, lines.sourceCount, lines.target, lines.targetCount},
+        settings);
     EXPECT_EQ(frames, expected.blends);
+    ASSERT_EQ(Run("SRC TGT LINES --frames 4 --a 1.5 --b 2 --p 0.5 --mode middle --warp reference "
+                  "--vqv reference.vQv")
+                  .status,
+              0);
+    EXPECT_EQ(ReadVqv(work_.file("reference.vQv")), frames);
 }
 
 TEST_F(MorphRender, DefaultsGiveTwoFramesAndTheThreadCountDoesNotMatter) {

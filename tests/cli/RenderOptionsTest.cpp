@@ -97,6 +97,7 @@ TEST(RenderOptions, MalformedCommandLinesAreUsageErrors) {
         {"--source", "s.png", "--target", "t.png"},
         With({"--frames", "3", "--frames", "4"}),
         With({"--mode", "Middle"}),
+        With({"--warp", "literal"}),
         With({"--threads", "0"}),
         With({"--source="}),
         With({"--demo"}),

@@ -1,6 +1,5 @@
 #include "engine/Warp.h"
 #include "engine/FrameBuild.h"
-#include "engine/ScalarWarp.h"
 #include "engine/WarpKernel.h"
 #include "platform/MorphError.h"
 
@@ -27,6 +26,7 @@ Bitmap Coordinates(int w, int h, std::uint8_t blue = 0) {
 
 struct Frame {
     Bitmap blend, warpedSource, warpedTarget;
+    WarpOutputs outputs() { return {blend, warpedSource, warpedTarget}; }
 };
 
 std::string ErrorOf(const std::function<void()>& f) {
@@ -48,8 +48,7 @@ TEST(Warp, OneLinePairMovesThePixelWithTheLine) {
     for (WarpConstants k :
          {WarpConstants{2, 1, 0}, WarpConstants{1, 2, 0.5}, WarpConstants{7, 0.5, 1}}) {
         Frame out;
-        WarpFrame(src, tgt, out.blend, out.warpedSource, out.warpedTarget, source, target, frame, 0,
-                  0.5, k, {});
+        WarpFrame(out.outputs(), {src, tgt, source, target, frame, 1, 0.5}, k);
         EXPECT_EQ(out.warpedSource.pixel(15, 12), src.pixel(8, 15));
         EXPECT_EQ(out.warpedTarget.pixel(15, 12), tgt.pixel(15, 12));
     }
@@ -64,8 +63,7 @@ TEST(Warp, TwoLinePairsAverageTheirPointsByWeight) {
     source[1] = {12, 30, 22, 30};
     target = frame;
     Frame out;
-    WarpFrame(src, src, out.blend, out.warpedSource, out.warpedTarget, source, target, frame, 1,
-              0.5, {1, 1, 0}, {});
+    WarpFrame(out.outputs(), {src, src, source, target, frame, 2, 0.5}, {1, 1, 0});
     EXPECT_EQ(out.warpedSource.pixel(15, 12), src.pixel(9, 15));
     EXPECT_EQ(out.warpedTarget.pixel(15, 12), src.pixel(15, 12));
 }
@@ -92,12 +90,10 @@ TEST(Warp, BlendRoundsEachByteHalfToEven) {
     lines[0] = {0, 0, 3, 0};
     Bitmap red(4, 4, 0x000000FF), blue(4, 4, 0x00FF0000);
     Frame out;
-    WarpFrame(red, blue, out.blend, out.warpedSource, out.warpedTarget, lines, lines, lines, 0, 0.5,
-              {}, {});
+    WarpFrame(out.outputs(), {red, blue, lines, lines, lines, 1, 0.5}, {});
     EXPECT_EQ(out.blend.pixel(2, 2), 0x00800080u);
     Bitmap one(4, 4, 0x00000001), zero(4, 4, 0x00000000);
-    WarpFrame(one, zero, out.blend, out.warpedSource, out.warpedTarget, lines, lines, lines, 0, 0.5,
-              {}, {});
+    WarpFrame(out.outputs(), {one, zero, lines, lines, lines, 1, 0.5}, {});
     EXPECT_EQ(out.blend.pixel(1, 1), 0u);
     EXPECT_EQ(out.warpedSource.pixel(1, 1), 1u);
 }
@@ -108,13 +104,11 @@ TEST(Warp, PointsOutsideThePictureAreClampedToItsEdges) {
     frame[0] = {5, 5, 5, 25};
     source[0] = {-2, 5, -2, 25}; // everything moves 7 to the left
     Frame out;
-    WarpFrame(src, src, out.blend, out.warpedSource, out.warpedTarget, source, frame, frame, 0, 0,
-              {}, {});
+    WarpFrame(out.outputs(), {src, src, source, frame, frame, 1, 0}, {});
     EXPECT_EQ(out.warpedSource.pixel(5, 5), src.pixel(0, 5));
     EXPECT_EQ(out.warpedSource.pixel(20, 9), src.pixel(13, 9));
     source[0] = {12, 5, 12, 25}; // 7 to the right
-    WarpFrame(src, src, out.blend, out.warpedSource, out.warpedTarget, source, frame, frame, 0, 0,
-              {}, {});
+    WarpFrame(out.outputs(), {src, src, source, frame, frame, 1, 0}, {});
     EXPECT_EQ(out.warpedSource.pixel(26, 5), src.pixel(29, 5));
 }
 
@@ -133,16 +127,14 @@ TEST(Warp, ProgressComesAfterTheFirstPixelOfEveryRthColumn) {
         return false;
     };
     out.blend = Bitmap(164, 3);
-    WarpFrame(src, src, out.blend, out.warpedSource, out.warpedTarget, lines, lines, lines, 0, 0,
-              {}, control);
+    WarpFrame(out.outputs(), {src, src, lines, lines, lines, 1, 0}, {}, control);
     EXPECT_EQ(columns, (std::vector<int>{0, 20, 40, 60, 80, 100, 120, 140, 160}));
     EXPECT_EQ(out.blend, src);
 
     columns.clear();
     out.blend = Bitmap(164, 3);
     control.refreshStep = 1;
-    WarpFrame(src, src, out.blend, out.warpedSource, out.warpedTarget, lines, lines, lines, 0, 0,
-              {}, control);
+    WarpFrame(out.outputs(), {src, src, lines, lines, lines, 1, 0}, {}, control);
     EXPECT_EQ(columns.size(), 164u);
 }
 
@@ -154,8 +146,7 @@ TEST(Warp, CancelStopsRightAfterTheProgressPoint) {
     WarpControl control;
     control.refreshStep = 20;
     control.progress = [](int x) { return x == 20; };
-    EXPECT_EQ(WarpFrame(src, src, out.blend, out.warpedSource, out.warpedTarget, lines, lines,
-                        lines, 0, 0, {}, control),
+    EXPECT_EQ(WarpFrame(out.outputs(), {src, src, lines, lines, lines, 1, 0}, {}, control),
               WarpOutcome::Cancelled);
     for (int x = 0; x < 50; ++x) {
         for (int y = 0; y < 6; ++y) {
@@ -178,13 +169,11 @@ TEST(Warp, RefreshStepMayChangeAtAProgressPoint) {
         return false;
     };
     control.readRefreshStep = [&] { return columns.size() == 1 ? 10 : 4; };
-    WarpFrame(src, src, out.blend, out.warpedSource, out.warpedTarget, lines, lines, lines, 0, 0,
-              {}, control);
+    WarpFrame(out.outputs(), {src, src, lines, lines, lines, 1, 0}, {}, control);
     EXPECT_EQ(columns, (std::vector<int>{0, 10, 12, 16, 20, 24, 28}));
     control.readRefreshStep = [] { return 0; };
     EXPECT_EQ(ErrorOf([&] {
-                  WarpFrame(src, src, out.blend, out.warpedSource, out.warpedTarget, lines, lines,
-                            lines, 0, 0, {}, control);
+                  WarpFrame(out.outputs(), {src, src, lines, lines, lines, 1, 0}, {}, control);
               }),
               "Division by zero");
 }
@@ -207,7 +196,7 @@ TEST(Warp, FrameZeroReproducesTheSourceEvenWhenWrittenIntoIt) {
         }
     }
     Bitmap ws, wt;
-    WarpFrame(src, tgt, src, ws, wt, source, target, source, 5, 0, {2, 1, 0}, {});
+    WarpFrame({src, ws, wt}, {src, tgt, source, target, source, 6, 0}, {2, 1, 0});
     EXPECT_EQ(src, original);
     EXPECT_EQ(ws, original);
 }
@@ -225,8 +214,7 @@ TEST(Warp, ZeroLengthLineFailsAtTheFirstPixelWritingNothing) {
         const LineSet& s = which == 1 ? bad : good;
         const LineSet& t = which == 2 ? bad : good;
         EXPECT_EQ(ErrorOf([&] {
-                      WarpFrame(src, src, out.blend, out.warpedSource, out.warpedTarget, s, t, f, 1,
-                                0.5, {}, {});
+                      WarpFrame(out.outputs(), {src, src, s, t, f, 2, 0.5}, {});
                   }),
                   "Invalid floating point operation");
         EXPECT_EQ(out.blend, Bitmap(20, 20));
@@ -240,11 +228,10 @@ TEST(Warp, FaultsStopAtTheirPixelInColumnOrder) {
     for (int threads : {1, 2, 3}) {
         Frame out{Bitmap(12, 12), Bitmap(12, 12), Bitmap(12, 12)};
         WarpControl control;
-        control.threads = threads;
         control.parallelSmallBlocks = true;
         EXPECT_EQ(ErrorOf([&] {
-                      WarpFrame(src, src, out.blend, out.warpedSource, out.warpedTarget, lines,
-                                lines, lines, 0, 0, {0, 1, 0}, control);
+                      WarpFrame(out.outputs(), {src, src, lines, lines, lines, 1, 0}, {0, 1, 0},
+                                control, threads);
                   }),
                   "Floating point division by zero");
         for (int x = 0; x < 12; ++x) {
@@ -257,13 +244,11 @@ TEST(Warp, FaultsStopAtTheirPixelInColumnOrder) {
     // A negative distance term with a fractional B is an invalid operation.
     Frame out;
     EXPECT_EQ(ErrorOf([&] {
-                  WarpFrame(src, src, out.blend, out.warpedSource, out.warpedTarget, lines, lines,
-                            lines, 0, 0, {-3.5, 0.5, 0}, {});
+                  WarpFrame(out.outputs(), {src, src, lines, lines, lines, 1, 0}, {-3.5, 0.5, 0});
               }),
               "Invalid floating point operation");
     EXPECT_EQ(ErrorOf([&] {
-                  WarpFrame(src, src, out.blend, out.warpedSource, out.warpedTarget, lines, lines,
-                            lines, 0, 0, {2, 1, 1000}, {});
+                  WarpFrame(out.outputs(), {src, src, lines, lines, lines, 1, 0}, {2, 1, 1000});
               }),
               "Floating point overflow");
 }
@@ -277,22 +262,24 @@ struct WarpCase {
     int step = 1;
 };
 
-// Runs the literal warp and the engine's warp, with 1, 2 and 3 threads at the widest vector
+// Runs the reference warp and the fast warp, with 1, 2 and 3 threads at the widest vector
 // level this processor has and with one thread at each narrower level (the scalar path
 // included), and requires the same pictures, progress columns and error. Returns whether
-// the literal warp faulted.
-bool ExpectSameAsLiteral(const WarpCase& c, std::mt19937& rng, const std::string& name) {
+// the reference warp faulted.
+bool ExpectSameAsReference(const WarpCase& c, std::mt19937& rng, const std::string& name) {
     const Bitmap src = Coordinates(c.w, c.h, std::uint8_t(rng()));
     const Bitmap tgt = Coordinates(c.w, c.h, std::uint8_t(rng()));
     Frame expected{Bitmap(c.w, c.h), Bitmap(c.w, c.h), Bitmap(c.w, c.h)};
     std::vector<int> expectedColumns;
+    WarpControl reference;
+    reference.method = WarpMethod::Reference;
+    reference.refreshStep = c.step;
+    reference.progress = [&](int x) {
+        expectedColumns.push_back(x);
+        return false;
+    };
     const std::string expectedError = ErrorOf([&] {
-        testing::LiteralWarp(src, tgt, expected.blend, expected.warpedSource, expected.warpedTarget,
-                             c.s, c.t, c.f, c.n - 1, c.param, c.k.a, c.k.b, c.k.p, c.step,
-                             [&](int x) {
-                                 expectedColumns.push_back(x);
-                                 return false;
-                             });
+        WarpFrame(expected.outputs(), {src, tgt, c.s, c.t, c.f, c.n, c.param}, c.k, reference);
     });
     const int top = int(warp::SupportedKernelLevel());
     for (int level = 0; level <= top; ++level) {
@@ -302,15 +289,14 @@ bool ExpectSameAsLiteral(const WarpCase& c, std::mt19937& rng, const std::string
             std::vector<int> columns;
             WarpControl control;
             control.refreshStep = c.step;
-            control.threads = threads;
             control.parallelSmallBlocks = true;
             control.progress = [&](int x) {
                 columns.push_back(x);
                 return false;
             };
             const std::string error = ErrorOf([&] {
-                WarpFrame(src, tgt, actual.blend, actual.warpedSource, actual.warpedTarget, c.s,
-                          c.t, c.f, c.n - 1, c.param, c.k, control);
+                WarpFrame(actual.outputs(), {src, tgt, c.s, c.t, c.f, c.n, c.param}, c.k, control,
+                          threads);
             });
             const std::string where =
                 name + " level " + std::to_string(level) + " threads " + std::to_string(threads);
@@ -329,10 +315,10 @@ bool ExpectSameAsLiteral(const WarpCase& c, std::mt19937& rng, const std::string
     return !expectedError.empty();
 }
 
-// Random small frames against the literal warp, faults included: frame, Source and Target
+// Random small frames against the reference warp, faults included: frame, Source and Target
 // lines drawn independently, now and then far outside the picture or of zero length, and
 // blend parameters outside [0, 1].
-TEST(Warp, MatchesTheLiteralWarpBitForBit) {
+TEST(Warp, MatchesTheReferenceWarpBitForBit) {
     std::mt19937 rng(20261208);
     const double as[] = {2, 1, 0, 0.5, -1, 10};
     const double bs[] = {1, 2, 0.5, 1.5, 0, 3};
@@ -360,7 +346,7 @@ TEST(Warp, MatchesTheLiteralWarpBitForBit) {
         c.k = {as[rng() % 6], bs[rng() % 6], ps[rng() % 5]};
         c.param = rng() % 16 == 0 ? odd[rng() % 5] : double(rng() % 1000) / 999;
         c.step = 1 + int(rng() % unsigned(c.w));
-        faults += ExpectSameAsLiteral(c, rng, "round " + std::to_string(round));
+        faults += ExpectSameAsReference(c, rng, "round " + std::to_string(round));
     }
     EXPECT_GT(faults, rounds / 20) << "the random cases should also exercise faults";
     EXPECT_LT(faults, rounds * 4 / 5) << "and mostly complete";
@@ -368,7 +354,7 @@ TEST(Warp, MatchesTheLiteralWarpBitForBit) {
 
 // Random frames of real builds: line pairs interpolated in either mode by BuildFrameLineSets
 // and any frame of the sequence warped at its accumulated parameter.
-TEST(Warp, MatchesTheLiteralWarpOnBuiltFrames) {
+TEST(Warp, MatchesTheReferenceWarpOnBuiltFrames) {
     std::mt19937 rng(77);
     const double as[] = {2, 1, 0.5, 10, 1.5, 0, -2.5};
     const double bs[] = {1, 2, 0.5, 1.5, 0, 3, 0.75, -1};
@@ -406,7 +392,7 @@ TEST(Warp, MatchesTheLiteralWarpOnBuiltFrames) {
         }
         c.k = {as[rng() % 7], bs[rng() % 8], ps[rng() % 7]};
         c.step = 1 + int(rng() % unsigned(c.w));
-        faults += ExpectSameAsLiteral(c, rng, "round " + std::to_string(round));
+        faults += ExpectSameAsReference(c, rng, "round " + std::to_string(round));
     }
     EXPECT_GT(faults, rounds / 20);
     EXPECT_LT(faults, rounds * 4 / 5);
@@ -418,7 +404,7 @@ TEST(FrameBuild, ChecksComeInTheOrderOfTheBuildCommands) {
     lines[0] = {1, 1, 5, 5};
     MorphSettings settings;
     auto build = [&](const Bitmap& t, int sc, int tc, MorphSettings st) {
-        return ErrorOf([&] { BuildMorph(a, t, lines, sc, lines, tc, st); });
+        return ErrorOf([&] { BuildMorph({a, t, lines, sc, lines, tc}, st); });
     };
     EXPECT_EQ(build(a, 3, 2, settings), " Different Number of Lines!");
     EXPECT_EQ(build(a, 0, 0, settings), " Draw at Least ONE Line! ");
@@ -444,7 +430,7 @@ TEST(FrameBuild, RunsFromTheSourceToTheTarget) {
     MorphSettings settings;
     settings.frames = 5;
     settings.keepWarped = true;
-    const MorphSequence seq = BuildMorph(src, tgt, s, 1, t, 1, settings);
+    const MorphSequence seq = BuildMorph({src, tgt, s, 1, t, 1}, settings);
     ASSERT_EQ(seq.blends.size(), 5u);
     EXPECT_EQ(seq.blends.front(), src);
     EXPECT_EQ(seq.blends.back(), tgt);
@@ -453,12 +439,11 @@ TEST(FrameBuild, RunsFromTheSourceToTheTarget) {
     // Frame 2 equals a direct warp at t = s + s with the interpolated lines.
     Frame direct;
     const double step = 1.0 / 4;
-    WarpFrame(src, tgt, direct.blend, direct.warpedSource, direct.warpedTarget, s, t, seq.lines[2],
-              0, step + step, {}, {});
+    WarpFrame(direct.outputs(), {src, tgt, s, t, seq.lines[2], 1, step + step}, {});
     EXPECT_EQ(seq.blends[2], direct.blend);
 
     settings.frames = 2;
-    const MorphSequence two = BuildMorph(src, tgt, s, 1, t, 1, settings);
+    const MorphSequence two = BuildMorph({src, tgt, s, 1, t, 1}, settings);
     EXPECT_EQ(two.blends, (std::vector<Bitmap>{src, tgt}));
 }
 

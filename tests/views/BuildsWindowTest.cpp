@@ -119,7 +119,9 @@ MorphSequence EngineMorph(int frames) {
     MorphSettings settings;
     settings.frames = frames;
     settings.keepWarped = true;
-    return BuildMorph(Picture(true), Picture(false), kSource, 3, kTarget, 3, settings);
+    const Bitmap source = Picture(true);
+    const Bitmap target = Picture(false);
+    return BuildMorph({source, target, kSource, 3, kTarget, 3}, settings);
 }
 
 // White apart from pixel (0, 0): a frame stopped at its first progress point.

@@ -123,8 +123,9 @@ class ScenarioBuildWindowTest : public QObject {
 
         const bench::Scenario& scenario = bench::TheScenario();
         const MorphSequence engine =
-            BuildMorph(scenario.source, scenario.target, scenario.sourceLines, bench::kLines,
-                       scenario.targetLines, bench::kLines, bench::Settings(1, 0));
+            BuildMorph({scenario.source, scenario.target, scenario.sourceLines, bench::kLines,
+                        scenario.targetLines, bench::kLines},
+                       bench::Settings(1, 0));
         for (int k : {1, 7, 15, 28}) {
             QVERIFY2(Form1->MorphFrames[std::size_t(k)]->bitmap() == engine.blends[std::size_t(k)],
                      qPrintable(QString::number(k)));
