@@ -9,6 +9,7 @@
 #include "platform/QtImageIO.h"
 #include "platform/gui/Application.h"
 #include "platform/gui/Dialogs.h"
+#include "views/FrameWindow.h"
 #include "views/PropertiesWindow.h"
 
 #include <QApplication>
@@ -158,7 +159,8 @@ TForm1::TForm1(QWidget* parent)
     Bui1 = item(Morphing1, "Bui1", "Interpolated Lines", &TForm1::Bui1Click);
     WarpedImages1 = item(Morphing1, "WarpedImages1", "Warped Images", &TForm1::WarpedImages1Click);
     Target1 = menu("Target1", "View");
-    InterpolatedLines1 = item(Target1, "InterpolatedLines1", "Interpolated Lines", &TForm1::InterpolatedLines1Click);
+    InterpolatedLines1 =
+        item(Target1, "InterpolatedLines1", "Interpolated Lines", &TForm1::InterpolatedLines1Click);
     WarpedImages2 = item(Target1, "WarpedImages2", "Warped Images", &TForm1::WarpedImages2Click);
     N3 = separator(Target1, "N3");
     Load2 = item(Target1, "Load2", "Properties Window", &TForm1::Load2Click);
@@ -359,7 +361,13 @@ void TForm1::Load2Click() {
 }
 
 void TForm1::Refresh1Click() {
-    repaint();
+    RepaintWithControls(this);
+    // The frame windows the builds made show pictures too; repaint those on screen.
+    for (FrameWindow* window : findChildren<FrameWindow*>(Qt::FindDirectChildrenOnly)) {
+        if (window->isVisible()) {
+            window->RepaintPictures();
+        }
+    }
 }
 
 void TForm1::Exit1Click() {

@@ -243,7 +243,7 @@ void TForm1::BuildWarpedFrames(FrameWindow* window, int lines, int frames) {
     WarpedSourceFrames.front()->setPicture(source);
     MorphFrames[last]->setPicture(target);
     WarpedTargetFrames[last]->setPicture(target);
-    window->repaint();
+    window->RepaintPictures();
 
     const double step = FrameStep(frames);
     double t = 0;
@@ -254,7 +254,7 @@ void TForm1::BuildWarpedFrames(FrameWindow* window, int lines, int frames) {
         Morph(MorphFrames.front(), MorphFrames[last], MorphFrames[frame], WarpedSourceFrames[frame],
               WarpedTargetFrames[frame], FrameLineSets.front(), FrameLineSets[last],
               FrameLineSets[frame], lines - 1, t);
-        window->repaint();
+        window->RepaintPictures();
         t = t + step;
     }
     Form4->hide();
@@ -268,8 +268,19 @@ void TForm1::Morph(PictureBox* source, PictureBox* target, PictureBox* blend,
     control.refreshStep = Form2->RefreshRate();
     // The user may retype the rate while a frame is built; it is read again at every step.
     control.readRefreshStep = [] { return Form2->RefreshRate(); };
-    control.progress = [&](int) {
-        blend->refresh();
+    // The three pictures of the frame are shown column by column as the warp writes them:
+    // each progress point repaints the columns written since the one before (column x of a
+    // progress point holds only its first pixel yet, so it is repainted again next time).
+    int shownFrom = 0;
+    auto show = [&](int to) {
+        const QRect columns(shownFrom, 0, to - shownFrom, blend->height());
+        warpedSource->update(columns);
+        warpedTarget->update(columns);
+        blend->repaint(columns); // draws the other two in the same pass
+    };
+    control.progress = [&](int column) {
+        show(column + 1);
+        shownFrom = column;
         Form4->Advance();
         QCoreApplication::processEvents();
         // A main window closed meanwhile ends the program: stop as on Cancel.
@@ -283,7 +294,7 @@ void TForm1::Morph(PictureBox* source, PictureBox* target, PictureBox* blend,
         SetBuildMenus(true, true, true, false);
         return;
     }
-    blend->refresh();
+    show(blend->width());
 }
 
 } // namespace morph

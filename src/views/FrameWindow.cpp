@@ -35,6 +35,10 @@ void FrameWindow::SetFrameSize(QSize size) {
     }
 }
 
+void FrameWindow::RepaintPictures() {
+    RepaintWithControls(this);
+}
+
 PictureBox* FrameWindow::AddPicture(int left, int top, int width, int height) {
     auto* picture = new PictureBox(content_);
     picture->setAutoSize(false);

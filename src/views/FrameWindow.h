@@ -23,6 +23,9 @@ class FrameWindow : public QWidget {
     // free area in each direction where that is smaller (the window then scrolls).
     void SetFrameSize(QSize size);
 
+    // Repaints the window with every picture on it, now.
+    void RepaintPictures();
+
     // A new picture of width x height at (left, top) of the content, showing its picture at
     // its natural size and keeping its own size.
     PictureBox* AddPicture(int left, int top, int width, int height);

@@ -30,7 +30,10 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
+#include <set>
 #include <type_traits>
+#include <vector>
 
 namespace morph {
 namespace {
@@ -134,6 +137,48 @@ void ExpectBox(BoxKind kind, const QString& text) {
     QCOMPARE(dialogs->boxes[0].text, text);
     dialogs->boxes.clear();
 }
+
+// The paints of the Images window's pictures and the progress points of a warped build, in the
+// order they happen. A paint notes whether its picture already held its final content.
+class PaintLog : public QObject {
+  public:
+    struct Entry {
+        const QObject* cell; // nullptr: a progress point
+        int frame;           // of the cell, or the frame being built at the progress point
+        bool final;          // a paint of a cell whose picture was complete
+    };
+    std::vector<Entry> entries;
+    // The expected final picture of each cell, and the frame it belongs to.
+    std::map<const QObject*, std::pair<Bitmap, int>> cells;
+    const MorphSequence* expected = nullptr;
+
+    void Watch(const TArImage& row, const std::vector<Bitmap>& finals = {}) {
+        for (std::size_t k = 0; k < row.size(); ++k) {
+            cells[row[k]] = {k < finals.size() ? finals[k] : Bitmap(), int(k)};
+        }
+    }
+    void Progress() {
+        if (cells.empty()) { // the first progress point: the window's pictures exist now
+            const MorphSequence& engine = *expected;
+            Watch(Form1->WarpedSourceFrames, engine.warpedSource);
+            Watch(Form1->MorphFrames, engine.blends);
+            Watch(Form1->WarpedTargetFrames, engine.warpedTarget);
+        }
+        const QString label = Form4->Label1->text();
+        entries.push_back({nullptr, label.section(' ', 2, 2).toInt(), false});
+    }
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            const auto found = cells.find(object);
+            if (found != cells.end()) {
+                const auto* picture = static_cast<const PictureBox*>(object);
+                entries.push_back(
+                    {object, found->second.second, picture->bitmap() == found->second.first});
+            }
+        }
+        return false;
+    }
+};
 
 // A lines build of the three line pairs above.
 void BuildLines(int frames) {
@@ -292,6 +337,82 @@ class BuildsWindowTest : public QObject {
         // A lines build turns View > Warped Images off although the window exists.
         BuildLines(5);
         QCOMPARE(Menus(), QString("1110"));
+    }
+
+    // Every picture the warp writes is painted at every progress point of its frame, and
+    // painted complete before the next frame starts; View > Refresh repaints every picture of
+    // the main window and of the newest frame windows.
+    void warpedBuildPaintsEveryCellItWrites() {
+        BuildLines(5);
+        const MorphSequence engine = EngineMorph(5);
+        PaintLog log;
+        log.expected = &engine;
+        const QMetaObject::Connection progress =
+            QObject::connect(Form4->ProgressBar1, &QProgressBar::valueChanged, [&](int value) {
+                if (value > 0) { // an advance, not the bar's reset
+                    log.Progress();
+                }
+            });
+        qApp->installEventFilter(&log);
+        Form1->WarpedImages1->trigger();
+        QObject::disconnect(progress);
+        QVERIFY(dialogs->boxes.empty());
+        QCOMPARE(log.cells.size(), std::size_t(15));
+
+        // Between two progress points of frame k every picture of column k was painted.
+        QStringList missed;
+        const std::vector<const TArImage*> rows{&Form1->WarpedSourceFrames, &Form1->MorphFrames,
+                                                &Form1->WarpedTargetFrames};
+        std::set<const QObject*> painted;
+        int lastPoint = -1;
+        for (std::size_t i = 0; i < log.entries.size(); ++i) {
+            const PaintLog::Entry& e = log.entries[i];
+            if (e.cell) {
+                painted.insert(e.cell);
+                continue;
+            }
+            if (lastPoint >= 0 && log.entries[std::size_t(lastPoint)].frame == e.frame) {
+                const std::size_t k = std::size_t(e.frame);
+                for (std::size_t r = 0; r < rows.size(); ++r) {
+                    if (!painted.count((*rows[r])[k])) {
+                        missed
+                            << QString("row %1 of frame %2 before entry %3").arg(r).arg(k).arg(i);
+                    }
+                }
+            }
+            painted.clear();
+            lastPoint = int(i);
+        }
+        QVERIFY2(missed.isEmpty(), qPrintable(missed.mid(0, 6).join("; ")));
+
+        // Each picture is painted with its final content before the next frame's first
+        // progress point.
+        for (const auto& [cell, expected] : log.cells) {
+            const int frame = expected.second;
+            bool shown = false;
+            for (const PaintLog::Entry& e : log.entries) {
+                if (!e.cell && e.frame > frame) {
+                    break;
+                }
+                shown = shown || (e.cell == cell && e.final);
+            }
+            QVERIFY2(shown, qPrintable(QString("a picture of frame %1").arg(frame)));
+        }
+
+        // View > Refresh repaints the pictures of the main window and of the frame windows.
+        log.entries.clear();
+        log.cells.clear();
+        log.Watch(Form1->MorphFrames);
+        log.Watch(Form1->WarpedTargetFrames);
+        log.Watch(Form1->LineFramesTop);
+        log.Watch({Form1->Image1, Form1->Image2});
+        Form1->Refresh1->trigger();
+        qApp->removeEventFilter(&log);
+        std::set<const QObject*> refreshed;
+        for (const PaintLog::Entry& e : log.entries) {
+            refreshed.insert(e.cell);
+        }
+        QCOMPARE(refreshed.size(), log.cells.size());
     }
 
     void warpedBuildKeepsOtherCommandsAway() {
