@@ -264,12 +264,18 @@ void TForm1::SetBuildMenus(bool buildLines, bool buildImages, bool viewLines, bo
 }
 
 void TForm1::ShowAnimator() {
+    if (WarpedBuildRunning) {
+        return; // its showing would copy frames that are still being built
+    }
     Form5->setEnabled(true);
     Form5->show();
     Form5->raise();
 }
 
 void TForm1::LoadSide(Side side) {
+    if (WarpedBuildRunning) {
+        return;
+    }
     const std::optional<QString> file = RunOpenDialog(this, QString::fromLatin1(kPictureFilter));
     if (!file) {
         return;
@@ -303,6 +309,9 @@ void TForm1::Button4Click() {
 }
 
 void TForm1::ClearSide(Side side, bool fromMenu) {
+    if (WarpedBuildRunning) {
+        return;
+    }
     SideParts p = Parts(side);
     p.image->setPicture(*p.clean);
     p.image->refresh();

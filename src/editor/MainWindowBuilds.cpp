@@ -1,6 +1,7 @@
 // The main window's builds: the interpolated lines and the warped frames, and their windows.
 #include "editor/MainWindow.h"
 
+#include "editor/LinePropertiesDialog.h"
 #include "editor/LineRendering.h"
 #include "editor/Program.h"
 #include "engine/FrameBuild.h"
@@ -75,17 +76,22 @@ std::optional<int> CheckedFrameCount(TForm1& form) {
 }
 
 // While a warped build yields to the event loop, nothing may load pictures, change lines or
-// start another build. Disables what leads there and puts every state back when it ends, also
-// when the build stops on an error. The four build and view entries are left to
-// SetBuildMenus: a cancel sets them inside the build, and the Build menu itself stays closed.
+// start another build, and the animation window may not copy the half-built frames. Disables
+// what leads there, in the main window and in the Line Properies dialog, and puts every state
+// back when it ends, also when the build stops on an error. The four build and view entries
+// are left to SetBuildMenus: a cancel sets them inside the build, and the Build menu itself
+// stays closed. The Properties window stays usable: the build reads its settings as it goes.
 class WarpedBuildLock {
   public:
     explicit WarpedBuildLock(TForm1& form) : form_(form) {
         form_.WarpedBuildRunning = true;
+        if (Form9) {
+            Form9->SetLinesLocked(true);
+        }
         for (QAction* action :
              {form.Source1->menuAction(), form.Morphing1->menuAction(), form.Load1, form.Targe1,
               form.ClearLinesSource1, form.ClearLinesTarget1, form.PutLinesSouorce1,
-              form.PutLinesTarget1, form.Properties2}) {
+              form.PutLinesTarget1, form.Properties2, form.AnimatorvQv1}) {
             actions_.emplace_back(action, action->isEnabled());
             action->setEnabled(false);
         }
@@ -103,6 +109,9 @@ class WarpedBuildLock {
         }
         for (const auto& [widget, enabled] : widgets_) {
             widget->setEnabled(enabled);
+        }
+        if (Form9) {
+            Form9->SetLinesLocked(false);
         }
         form_.WarpedBuildRunning = false;
     }

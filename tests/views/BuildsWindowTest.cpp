@@ -1,6 +1,8 @@
 // Drives the whole road of one morph in a running program: the lines build with its " Lines "
 // window and the Interpolated Lines viewer, the warped build with its " Images " window and the
 // Progress window, Cancel, the refusals and errors of both builds, and the View menu.
+#include "animation/AnimationWindow.h"
+#include "editor/LinePropertiesDialog.h"
 #include "editor/LineRendering.h"
 #include "editor/MainWindow.h"
 #include "editor/Program.h"
@@ -459,6 +461,80 @@ class BuildsWindowTest : public QObject {
         QVERIFY(Form1->Button2->isEnabled() && Form1->Image1->isEnabled());
         QVERIFY(!Form1->Image2->isEnabled());
         Form1->Image1->setEnabled(false);
+    }
+
+    // The Line Properies dialog, the animation window and the pictures' double-click wait for
+    // a warped build: nothing may change the lines or copy the half-built frames meanwhile.
+    void lineDialogAndAnimatorWaitForTheWarpedBuild() {
+        BuildLines(5);
+        Form5->hide();
+        Form1->Properties2->trigger();
+        QVERIFY(Form9->isVisible());
+        auto click = [](QListWidget* list, int row) {
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                              list->visualItemRect(list->item(row)).center());
+        };
+        click(Form9->ListBox1, 0);
+        QVERIFY(Form9->Button3->isEnabled());
+        Form1->Image1->setEnabled(true); // the Source side in its drawing mode
+        QStringList enabledDuring;
+        bool tried = false;
+        During([] { Form1->WarpedImages1->trigger(); },
+               [&] {
+                   if (tried || !Form4->isVisible()) {
+                       return;
+                   }
+                   tried = true;
+                   for (QPushButton* b : {Form9->Button1, Form9->Button2, Form9->Button3,
+                                          Form9->Button5, Form9->Button6}) {
+                       if (b->isEnabled()) {
+                           enabledDuring << b->text();
+                       }
+                   }
+                   if (Form1->AnimatorvQv1->isEnabled()) {
+                       enabledDuring << Form1->AnimatorvQv1->text();
+                   }
+                   // A click in a list does not bring the editing buttons back.
+                   click(Form9->ListBox2, 1);
+                   for (QPushButton* b : {Form9->Button1, Form9->Button3}) {
+                       if (b->isEnabled()) {
+                           enabledDuring << b->text() + " after a list click";
+                       }
+                   }
+                   for (QPushButton* b : {Form9->Button3, Form9->Button5, Form9->Button6}) {
+                       QTest::mouseClick(b, Qt::LeftButton);
+                   }
+                   // Reached all the same, the handlers refuse.
+                   RunCommand([] {
+                       Form9->Button2Click();
+                       Form9->Button3Click();
+                       Form9->Button6Click();
+                       Form1->AnimatorvQv1Click();
+                   });
+                   Form1->AnimatorvQv1->trigger();
+                   QTest::mouseDClick(Form1->Image1, Qt::LeftButton);
+                   RunCommand([] { Form1->Image1DblClick(); });
+               });
+        QVERIFY(tried);
+        QVERIFY2(enabledDuring.isEmpty(), qPrintable(enabledDuring.join(", ")));
+        QVERIFY(dialogs->boxes.empty());
+        QVERIFY(!Form5->isVisible());
+        QCOMPARE(Form1->SourceLineCount, 3);
+        QCOMPARE(Form1->TargetLineCount, 3);
+        QVERIFY(Form1->SourceLines == kSource && Form1->TargetLines == kTarget);
+        QCOMPARE(Form9->ListBox1->count(), 3);
+        QCOMPARE(Form9->ListBox2->count(), 3);
+        QVERIFY(Form9->isVisible());
+        // Afterwards the dialog works again, with the state the list clicks gave it.
+        QVERIFY(Form9->Button1->isEnabled() && Form9->Button3->isEnabled() &&
+                Form9->Button5->isEnabled() && Form9->Button6->isEnabled());
+        QVERIFY(Form1->AnimatorvQv1->isEnabled());
+        QTest::mouseClick(Form9->Button3, Qt::LeftButton);
+        QCOMPARE(Form9->ListBox1->count(), 2);
+        QTest::mouseClick(Form9->Button7, Qt::LeftButton);
+        QVERIFY(!Form9->isVisible());
+        Form1->Image1->setEnabled(false);
+        QCOMPARE(Form1->SourceLineCount, 3);
     }
 
     void cancelDuringFrameTwoOfSix() {
