@@ -26,6 +26,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -629,14 +630,47 @@ class BuildsWindowTest : public QObject {
     void framesWiderThanTheScreenScroll() {
         BuildLines(12); // 12 * 164 + 120 + 20 = 2108 wide on a 1920 x 1080 screen
         auto* window = qobject_cast<FrameWindow*>(Form1->LinesWindow);
-        QCOMPARE(window->size(), QSize(1920, 542));
+        const int extent = window->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+        // The horizontal scroll bar gets room of its own below the rows.
+        QCOMPARE(window->size(), QSize(1920, 542 + extent));
         QCOMPARE(window->content()->size(), QSize(2108, 542));
         QCOMPARE(Form1->LineFramesBottom[11]->geometry(), QRect(1924, 358, 164, 164));
         QCoreApplication::processEvents(); // the event loop lays the window out
         QScrollBar* bar = window->scrollArea()->horizontalScrollBar();
         QVERIFY(bar->isVisible());
+        QVERIFY(!window->scrollArea()->verticalScrollBar()->isVisible());
         bar->setValue(bar->maximum());
-        QVERIFY(!Form1->LineFramesBottom[11]->visibleRegion().isEmpty());
+        QCOMPARE(Form1->LineFramesBottom[11]->visibleRegion(), QRegion(0, 0, 164, 164));
+    }
+
+    // A window that overflows the 1920 x 1080 screen in one direction gets the scroll bar of
+    // that direction only, unless that bar takes the room the other direction needed.
+    void frameWindowsGetOnlyTheScrollBarsTheyNeed() {
+        struct Case {
+            QSize content;
+            bool horizontal;
+            bool vertical;
+        };
+        const Case cases[] = {
+            {{890, 542}, false, false}, {{1920, 1080}, false, false}, {{2108, 542}, true, false},
+            {{800, 1250}, false, true}, {{2108, 1250}, true, true},   {{2108, 1070}, true, true},
+            {{1915, 1250}, true, true},
+        };
+        for (const Case& c : cases) {
+            FrameWindow window(QStringLiteral(" Images "));
+            window.SetFrameSize(c.content);
+            window.show();
+            QCoreApplication::processEvents();
+            const QString name = QString("%1 x %2").arg(c.content.width()).arg(c.content.height());
+            QScrollArea* area = window.scrollArea();
+            QCOMPARE(area->horizontalScrollBar()->isVisible(), c.horizontal);
+            QCOMPARE(area->verticalScrollBar()->isVisible(), c.vertical);
+            QVERIFY2(window.width() <= 1920 && window.height() <= 1080, qPrintable(name));
+            // Whatever needs no scrolling is shown whole.
+            const QSize viewport = area->viewport()->size();
+            QVERIFY2(c.horizontal || viewport.width() == c.content.width(), qPrintable(name));
+            QVERIFY2(c.vertical || viewport.height() == c.content.height(), qPrintable(name));
+        }
     }
 
     // Both builds hold three pictures a frame: one that needs more memory than the machine
