@@ -112,11 +112,7 @@ TForm5::TForm5(QWidget* parent)
         named(b, name, geometry);
         return b;
     };
-    auto smallFont = [](QWidget* widget) {
-        QFont f = widget->font();
-        f.setPixelSize(13);
-        widget->setFont(f);
-    };
+    auto smallFont = [](QWidget* widget) { widget->setFont(ProgramFont(widget->font(), 13)); };
 
     Bevel1 = bevel("Bevel1", {8, 8, 417, 337});
     Image1 = new PictureBox(client_);

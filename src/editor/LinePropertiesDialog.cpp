@@ -49,8 +49,8 @@ TForm9::TForm9(QWidget* parent) : QWidget(parent, Qt::Window) {
     resize(471, 210);
     move(277, 100);
 
-    QFont listFont = font();
-    listFont.setPointSize(10);
+    // 10 points: 13 pixels on the layout's screen.
+    const QFont listFont = ProgramFont(font(), 13);
     auto group = [&](const char* name, const char* title, int left, const char* listName,
                      QGroupBox*& box, QListWidget*& list) {
         box = Named(new QGroupBox(QString::fromLatin1(title), this), name, {left, 8, 201, 137});

@@ -52,12 +52,8 @@ TForm1::TForm1(QWidget* parent)
     auto label = [this](const char* name, const char* caption, QRect geometry) {
         auto* l = new QLabel(QString::fromLatin1(caption), client_);
         l->setObjectName(QString::fromLatin1(name));
-        QFont f = l->font();
-        f.setPixelSize(16);
-        l->setFont(f);
+        l->setFont(ProgramFont(l->font(), 16));
         l->setGeometry(geometry);
-        // The title keeps its place but takes the width its text needs in our font.
-        l->resize(std::max(geometry.width(), l->sizeHint().width()), geometry.height());
         return l;
     };
     auto bevel = [this](const char* name, QRect geometry) {
