@@ -50,7 +50,6 @@ class TForm9 : public QWidget {
     // While a warped build runs the dialog may show the lines but not change them: every
     // button that edits or writes back is disabled until the build ends. Cancel stays.
     void SetLinesLocked(bool locked);
-    bool LinesLocked() const { return linesLocked_; }
 
   protected:
     void showEvent(QShowEvent* event) override;

@@ -367,24 +367,19 @@ class BuildsWindowTest : public QObject {
         const std::vector<const TArImage*> rows{&Form1->WarpedSourceFrames, &Form1->MorphFrames,
                                                 &Form1->WarpedTargetFrames};
         std::set<const QObject*> painted;
-        int lastPoint = -1;
-        for (std::size_t i = 0; i < log.entries.size(); ++i) {
-            const PaintLog::Entry& e = log.entries[i];
+        int lastFrame = -1; // the frame of the progress point before
+        for (const PaintLog::Entry& e : log.entries) {
             if (e.cell) {
                 painted.insert(e.cell);
                 continue;
             }
-            if (lastPoint >= 0 && log.entries[std::size_t(lastPoint)].frame == e.frame) {
-                const std::size_t k = std::size_t(e.frame);
-                for (std::size_t r = 0; r < rows.size(); ++r) {
-                    if (!painted.count((*rows[r])[k])) {
-                        missed
-                            << QString("row %1 of frame %2 before entry %3").arg(r).arg(k).arg(i);
-                    }
+            for (std::size_t r = 0; e.frame == lastFrame && r < rows.size(); ++r) {
+                if (!painted.count((*rows[r])[std::size_t(e.frame)])) {
+                    missed << QString("row %1 of frame %2").arg(r).arg(e.frame);
                 }
             }
             painted.clear();
-            lastPoint = int(i);
+            lastFrame = e.frame;
         }
         QVERIFY2(missed.isEmpty(), qPrintable(missed.mid(0, 6).join("; ")));
 
