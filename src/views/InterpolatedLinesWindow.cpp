@@ -29,10 +29,11 @@ int StoredLines(int lines) {
     return std::clamp(lines, 0, std::min(Form1->FrameLineCount, LineSlots));
 }
 
-// The lists are narrow: an entry longer than its list is wide goes on in a second row, so
-// that every coordinate stays in sight without scrolling sideways. The break comes only at
-// the gap between the start and the end point ("1) 80, 112" above "112 ,  112"): the other
-// spaces are drawn as spaces that do not break.
+// The lists are narrow: their entries are drawn in the condensed face of the program's font,
+// in which every entry of three-digit coordinates fits one row. A longer one (coordinates of
+// a picture over 999 pixels) goes on in a second row, so that every coordinate stays in sight
+// without scrolling sideways. The break comes only at the gap between the start and the end
+// point ("1) 1080, 112" above "1112 ,  112"): the other spaces do not break.
 class WrappedEntries : public QStyledItemDelegate {
   public:
     explicit WrappedEntries(QListWidget* list) : QStyledItemDelegate(list), list_(list) {}
@@ -94,6 +95,9 @@ TForm3::TForm3(QWidget* parent)
         auto* l = new QListWidget(GroupBox1);
         l->setObjectName(QString::fromLatin1(name));
         l->setGeometry(left, 40, 113, 81);
+        QFont condensed = l->font();
+        condensed.setStretch(QFont::Condensed);
+        l->setFont(condensed);
         l->setWordWrap(true);
         l->setItemDelegate(new WrappedEntries(l));
         // The rows are measured again when the viewport changes width (its scroll bar

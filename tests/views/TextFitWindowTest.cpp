@@ -116,9 +116,13 @@ Room ComboRoom(const QComboBox* combo, const QString& text) {
             QSize(has, field.height())};
 }
 
-// An entry within the list's viewport, which leaves out the frame and a vertical scroll bar.
-Room ListEntryRoom(const QListWidget* list, int row) {
-    return {list->sizeHintForIndex(list->model()->index(row, 0)), list->viewport()->size()};
+// An entry in one row of the list's viewport, which leaves out the frame and a vertical
+// scroll bar; the text keeps a margin on either side.
+Room ListEntryRoom(const QListWidget* list, const QString& text) {
+    const int margin = list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1;
+    return {QSize(list->fontMetrics().horizontalAdvance(text) + 2 * margin,
+                  list->fontMetrics().height()),
+            list->viewport()->size()};
 }
 
 bool Fits(const Room& room) {
@@ -232,7 +236,8 @@ class TextFitWindowTest : public QObject {
                     }
                 } else if (auto* list = qobject_cast<QListWidget*>(control)) {
                     for (int row = 0; row < list->count(); ++row) {
-                        check(control, list->item(row)->text(), ListEntryRoom(list, row));
+                        check(control, list->item(row)->text(),
+                              ListEntryRoom(list, list->item(row)->text()));
                     }
                     // As laid out, the entries need no scrolling sideways.
                     const int sideways = list->horizontalScrollBar()->maximum();
@@ -242,7 +247,7 @@ class TextFitWindowTest : public QObject {
                     for (const QString& text : texts) {
                         list->clear();
                         list->addItem(text);
-                        check(control, text, ListEntryRoom(list, 0));
+                        check(control, text, ListEntryRoom(list, text));
                     }
                 }
             }
