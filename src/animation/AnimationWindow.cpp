@@ -56,6 +56,31 @@ class StatusBlanker {
     TForm5* window_;
 };
 
+// The Put New File window of an earlier load offers that load's frames, and this load
+// replaces them or leaves them stale: unless it succeeds, the window is closed (at once when
+// the load is refused, on the way out when it fails), so that its Ok never has nothing to put.
+class LoadOutcome {
+  public:
+    LoadOutcome() = default;
+    ~LoadOutcome() {
+        if (!loaded_) {
+            Refused();
+        }
+    }
+    LoadOutcome(const LoadOutcome&) = delete;
+    LoadOutcome& operator=(const LoadOutcome&) = delete;
+
+    void Loaded() { loaded_ = true; }
+    void Refused() const {
+        if (Form8) {
+            Form8->hide();
+        }
+    }
+
+  private:
+    bool loaded_ = false;
+};
+
 } // namespace
 
 QString WithExtension(const QString& name, const QString& extension) {
@@ -87,11 +112,7 @@ TForm5::TForm5(QWidget* parent)
         named(b, name, geometry);
         return b;
     };
-    auto smallFont = [](QWidget* widget) {
-        QFont f = widget->font();
-        f.setPixelSize(13);
-        widget->setFont(f);
-    };
+    auto smallFont = [](QWidget* widget) { widget->setFont(ProgramFont(widget->font(), 13)); };
 
     Bevel1 = bevel("Bevel1", {8, 8, 417, 337});
     Image1 = new PictureBox(client_);
@@ -501,6 +522,7 @@ void TForm5::Picture1Click() {
     if (!chosen) {
         return;
     }
+    LoadOutcome outcome;
     // A file that is no picture raises here and leaves the last loaded picture in place.
     Bitmap picture = LoadPicture(chosen->toStdString());
     PictureBox* const previous = InsertPicture;
@@ -509,9 +531,11 @@ void TForm5::Picture1Click() {
     const Bitmap& loaded = InsertPicture->bitmap();
     if (loaded.height() == Image1->height() && loaded.width() == Image1->width()) {
         InsertMode = 1;
+        outcome.Loaded();
         Form8->show();
         Form8->raise();
     } else {
+        outcome.Refused();
         ShowError(this, SizeText(QStringLiteral("Not Optional Height:"), loaded.height(),
                                  loaded.width()));
     }
@@ -524,6 +548,7 @@ void TForm5::vQvFile1Click() {
     if (!chosen) {
         return;
     }
+    LoadOutcome outcome;
     {
         const StatusBlanker blanker(this);
         SetStatus(QStringLiteral("Opening File..."));
@@ -543,7 +568,9 @@ void TForm5::vQvFile1Click() {
             DeleteHolders(InsertFrames);
             InsertFrames = std::move(frames);
             InsertMode = 2;
+            outcome.Loaded();
         } else {
+            outcome.Refused();
             ShowError(this, SizeText(QStringLiteral("Not Optional Height:"), header.height,
                                      header.width));
             InsertMode = 0;

@@ -49,8 +49,8 @@ TForm9::TForm9(QWidget* parent) : QWidget(parent, Qt::Window) {
     resize(471, 210);
     move(277, 100);
 
-    QFont listFont = font();
-    listFont.setPointSize(10);
+    // 10 points: 13 pixels on the layout's screen.
+    const QFont listFont = ProgramFont(font(), 13);
     auto group = [&](const char* name, const char* title, int left, const char* listName,
                      QGroupBox*& box, QListWidget*& list) {
         box = Named(new QGroupBox(QString::fromLatin1(title), this), name, {left, 8, 201, 137});
@@ -118,16 +118,27 @@ void TForm9::FormShow() {
     for (int i = 0; i < TargetCount; ++i) {
         AddEntry(ListBox2, i + 1, TargetWork[i]);
     }
-    Button1->setEnabled(false);
-    Button2->setEnabled(false);
-    Button3->setEnabled(false);
+    editingEnabled_ = false;
+    UpdateButtons();
+}
+
+void TForm9::UpdateButtons() {
+    for (QPushButton* b : {Button1, Button2, Button3}) {
+        b->setEnabled(editingEnabled_ && !linesLocked_);
+    }
+    Button5->setEnabled(!linesLocked_);
+    Button6->setEnabled(!linesLocked_);
+}
+
+void TForm9::SetLinesLocked(bool locked) {
+    linesLocked_ = locked;
+    UpdateButtons();
 }
 
 void TForm9::EnableEditing(QListWidget* list) {
     if (list->currentRow() != -1) {
-        Button1->setEnabled(true);
-        Button2->setEnabled(true);
-        Button3->setEnabled(true);
+        editingEnabled_ = true;
+        UpdateButtons();
     }
 }
 
@@ -180,12 +191,19 @@ void TForm9::DeleteSelected(Side side) {
 }
 
 void TForm9::Button1Click() {
-    CopySelected(Side::Source);
+    if (!linesLocked_) {
+        CopySelected(Side::Source);
+    }
 }
 void TForm9::Button2Click() {
-    CopySelected(Side::Target);
+    if (!linesLocked_) {
+        CopySelected(Side::Target);
+    }
 }
 void TForm9::Button3Click() {
+    if (linesLocked_) {
+        return;
+    }
     DeleteSelected(Side::Source);
     DeleteSelected(Side::Target);
 }
@@ -234,6 +252,9 @@ void TForm9::ApplySide(Side side) {
 }
 
 void TForm9::Button5Click() {
+    if (linesLocked_) {
+        return;
+    }
     Form1->SourceLines = SourceWork;
     Form1->SourceLineCount = SourceCount;
     Form1->TargetLines = TargetWork;
@@ -243,6 +264,9 @@ void TForm9::Button5Click() {
 }
 
 void TForm9::Button6Click() {
+    if (linesLocked_) {
+        return;
+    }
     Button5Click();
     hide();
 }

@@ -47,6 +47,10 @@ class TForm9 : public QWidget {
     void Button6Click();
     void Button7Click();
 
+    // While a warped build runs the dialog may show the lines but not change them: every
+    // button that edits or writes back is disabled until the build ends. Cancel stays.
+    void SetLinesLocked(bool locked);
+
   protected:
     void showEvent(QShowEvent* event) override;
 
@@ -61,8 +65,13 @@ class TForm9 : public QWidget {
     void CopySelected(Side from);
     void DeleteSelected(Side side);
     void EnableEditing(QListWidget* list);
+    void UpdateButtons();
     // Puts a side's lines into the main window and brings everything that shows them up to date.
     void ApplySide(Side side);
+
+    // The editing buttons as the lists left them (off after a show, on after a click).
+    bool editingEnabled_ = false;
+    bool linesLocked_ = false;
 };
 
 } // namespace morph

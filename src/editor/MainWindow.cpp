@@ -9,6 +9,7 @@
 #include "platform/QtImageIO.h"
 #include "platform/gui/Application.h"
 #include "platform/gui/Dialogs.h"
+#include "views/FrameWindow.h"
 #include "views/PropertiesWindow.h"
 
 #include <QApplication>
@@ -51,12 +52,8 @@ TForm1::TForm1(QWidget* parent)
     auto label = [this](const char* name, const char* caption, QRect geometry) {
         auto* l = new QLabel(QString::fromLatin1(caption), client_);
         l->setObjectName(QString::fromLatin1(name));
-        QFont f = l->font();
-        f.setPixelSize(16);
-        l->setFont(f);
+        l->setFont(ProgramFont(l->font(), 16));
         l->setGeometry(geometry);
-        // The title keeps its place but takes the width its text needs in our font.
-        l->resize(std::max(geometry.width(), l->sizeHint().width()), geometry.height());
         return l;
     };
     auto bevel = [this](const char* name, QRect geometry) {
@@ -158,7 +155,8 @@ TForm1::TForm1(QWidget* parent)
     Bui1 = item(Morphing1, "Bui1", "Interpolated Lines", &TForm1::Bui1Click);
     WarpedImages1 = item(Morphing1, "WarpedImages1", "Warped Images", &TForm1::WarpedImages1Click);
     Target1 = menu("Target1", "View");
-    InterpolatedLines1 = item(Target1, "InterpolatedLines1", "Interpolated Lines", &TForm1::InterpolatedLines1Click);
+    InterpolatedLines1 =
+        item(Target1, "InterpolatedLines1", "Interpolated Lines", &TForm1::InterpolatedLines1Click);
     WarpedImages2 = item(Target1, "WarpedImages2", "Warped Images", &TForm1::WarpedImages2Click);
     N3 = separator(Target1, "N3");
     Load2 = item(Target1, "Load2", "Properties Window", &TForm1::Load2Click);
@@ -262,12 +260,18 @@ void TForm1::SetBuildMenus(bool buildLines, bool buildImages, bool viewLines, bo
 }
 
 void TForm1::ShowAnimator() {
+    if (WarpedBuildRunning) {
+        return; // its showing would copy frames that are still being built
+    }
     Form5->setEnabled(true);
     Form5->show();
     Form5->raise();
 }
 
 void TForm1::LoadSide(Side side) {
+    if (WarpedBuildRunning) {
+        return;
+    }
     const std::optional<QString> file = RunOpenDialog(this, QString::fromLatin1(kPictureFilter));
     if (!file) {
         return;
@@ -301,6 +305,9 @@ void TForm1::Button4Click() {
 }
 
 void TForm1::ClearSide(Side side, bool fromMenu) {
+    if (WarpedBuildRunning) {
+        return;
+    }
     SideParts p = Parts(side);
     p.image->setPicture(*p.clean);
     p.image->refresh();
@@ -359,7 +366,13 @@ void TForm1::Load2Click() {
 }
 
 void TForm1::Refresh1Click() {
-    repaint();
+    RepaintWithControls(this);
+    // The frame windows the builds made show pictures too; repaint those on screen.
+    for (FrameWindow* window : findChildren<FrameWindow*>(Qt::FindDirectChildrenOnly)) {
+        if (window->isVisible()) {
+            window->RepaintPictures();
+        }
+    }
 }
 
 void TForm1::Exit1Click() {

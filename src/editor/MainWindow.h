@@ -193,7 +193,8 @@ class TForm1 : public QMainWindow {
     void WarpedImages2Click();
     // The line count of the last lines build: every element of FrameLineSets holds this many.
     int FrameLineCount = 0;
-    // Set while a warped build runs; the commands that would change its inputs are refused.
+    // Set while a warped build runs; the commands that would change its inputs (or copy its
+    // frames) are disabled, and refused should one be reached all the same.
     bool WarpedBuildRunning = false;
     // Sizes the window for `frames` pictures of width x height per row and fills the rows.
     void BuildFrameWindow(class FrameWindow* window, int width, int height, int frames,

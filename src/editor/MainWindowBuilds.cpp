@@ -1,6 +1,7 @@
 // The main window's builds: the interpolated lines and the warped frames, and their windows.
 #include "editor/MainWindow.h"
 
+#include "editor/LinePropertiesDialog.h"
 #include "editor/LineRendering.h"
 #include "editor/Program.h"
 #include "engine/FrameBuild.h"
@@ -75,17 +76,22 @@ std::optional<int> CheckedFrameCount(TForm1& form) {
 }
 
 // While a warped build yields to the event loop, nothing may load pictures, change lines or
-// start another build. Disables what leads there and puts every state back when it ends, also
-// when the build stops on an error. The four build and view entries are left to
-// SetBuildMenus: a cancel sets them inside the build, and the Build menu itself stays closed.
+// start another build, and the animation window may not copy the half-built frames. Disables
+// what leads there, in the main window and in the Line Properies dialog, and puts every state
+// back when it ends, also when the build stops on an error. The four build and view entries
+// are left to SetBuildMenus: a cancel sets them inside the build, and the Build menu itself
+// stays closed. The Properties window stays usable: the build reads its settings as it goes.
 class WarpedBuildLock {
   public:
     explicit WarpedBuildLock(TForm1& form) : form_(form) {
         form_.WarpedBuildRunning = true;
+        if (Form9) {
+            Form9->SetLinesLocked(true);
+        }
         for (QAction* action :
              {form.Source1->menuAction(), form.Morphing1->menuAction(), form.Load1, form.Targe1,
               form.ClearLinesSource1, form.ClearLinesTarget1, form.PutLinesSouorce1,
-              form.PutLinesTarget1, form.Properties2}) {
+              form.PutLinesTarget1, form.Properties2, form.AnimatorvQv1}) {
             actions_.emplace_back(action, action->isEnabled());
             action->setEnabled(false);
         }
@@ -103,6 +109,9 @@ class WarpedBuildLock {
         }
         for (const auto& [widget, enabled] : widgets_) {
             widget->setEnabled(enabled);
+        }
+        if (Form9) {
+            Form9->SetLinesLocked(false);
         }
         form_.WarpedBuildRunning = false;
     }
@@ -243,7 +252,7 @@ void TForm1::BuildWarpedFrames(FrameWindow* window, int lines, int frames) {
     WarpedSourceFrames.front()->setPicture(source);
     MorphFrames[last]->setPicture(target);
     WarpedTargetFrames[last]->setPicture(target);
-    window->repaint();
+    window->RepaintPictures();
 
     const double step = FrameStep(frames);
     double t = 0;
@@ -254,7 +263,7 @@ void TForm1::BuildWarpedFrames(FrameWindow* window, int lines, int frames) {
         Morph(MorphFrames.front(), MorphFrames[last], MorphFrames[frame], WarpedSourceFrames[frame],
               WarpedTargetFrames[frame], FrameLineSets.front(), FrameLineSets[last],
               FrameLineSets[frame], lines - 1, t);
-        window->repaint();
+        window->RepaintPictures();
         t = t + step;
     }
     Form4->hide();
@@ -268,8 +277,19 @@ void TForm1::Morph(PictureBox* source, PictureBox* target, PictureBox* blend,
     control.refreshStep = Form2->RefreshRate();
     // The user may retype the rate while a frame is built; it is read again at every step.
     control.readRefreshStep = [] { return Form2->RefreshRate(); };
-    control.progress = [&](int) {
-        blend->refresh();
+    // The three pictures of the frame are shown column by column as the warp writes them:
+    // each progress point repaints the columns written since the one before (column x of a
+    // progress point holds only its first pixel yet, so it is repainted again next time).
+    int shownFrom = 0;
+    auto show = [&](int to) {
+        const QRect columns(shownFrom, 0, to - shownFrom, blend->height());
+        warpedSource->update(columns);
+        warpedTarget->update(columns);
+        blend->repaint(columns); // draws the other two in the same pass
+    };
+    control.progress = [&](int column) {
+        show(column + 1);
+        shownFrom = column;
         Form4->Advance();
         QCoreApplication::processEvents();
         // A main window closed meanwhile ends the program: stop as on Cancel.
@@ -283,7 +303,7 @@ void TForm1::Morph(PictureBox* source, PictureBox* target, PictureBox* blend,
         SetBuildMenus(true, true, true, false);
         return;
     }
-    blend->refresh();
+    show(blend->width());
 }
 
 } // namespace morph

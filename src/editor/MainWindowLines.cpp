@@ -92,6 +92,9 @@ void TForm1::ShowSideFull(Side side) {
 }
 
 void TForm1::ToggleLineMode(Side side) {
+    if (WarpedBuildRunning) {
+        return;
+    }
     SideParts p = Parts(side);
     if (*p.editing) {
         if (p.floating) {

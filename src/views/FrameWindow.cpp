@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QScrollArea>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -27,12 +28,26 @@ void FrameWindow::SetFrameSize(QSize size) {
     content_->resize(size);
     QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     const QRect free = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), size);
-    const QSize shown(std::min(size.width(), free.width()), std::min(size.height(), free.height()));
+    // A scroll bar takes room from the other direction: the window grows by its breadth where
+    // the screen allows, and where it does not, the other direction needs its bar too.
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scroll_);
+    bool horizontal = size.width() > free.width();
+    bool vertical = size.height() > free.height();
+    for (int pass = 0; pass < 2; ++pass) {
+        horizontal = horizontal || size.width() + (vertical ? bar : 0) > free.width();
+        vertical = vertical || size.height() + (horizontal ? bar : 0) > free.height();
+    }
+    const QSize shown(horizontal ? free.width() : size.width() + (vertical ? bar : 0),
+                      vertical ? free.height() : size.height() + (horizontal ? bar : 0));
     resize(shown);
-    if (shown != size) {
+    if (horizontal || vertical) {
         // At the screen's size the window only fits where the free area begins.
         move(free.topLeft());
     }
+}
+
+void FrameWindow::RepaintPictures() {
+    RepaintWithControls(this);
 }
 
 PictureBox* FrameWindow::AddPicture(int left, int top, int width, int height) {

@@ -20,8 +20,12 @@ class FrameWindow : public QWidget {
     QScrollArea* scrollArea() const { return scroll_; }
 
     // Gives the content `size` and the window the same size, or the size of the screen's
-    // free area in each direction where that is smaller (the window then scrolls).
+    // free area in each direction where that is smaller (the window then scrolls that way and
+    // is made room for the scroll bar in the other direction, if that fits).
     void SetFrameSize(QSize size);
+
+    // Repaints the window with every picture on it, now.
+    void RepaintPictures();
 
     // A new picture of width x height at (left, top) of the content, showing its picture at
     // its natural size and keeping its own size.

@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QStyledItemDelegate>
 
 #include <algorithm>
 
@@ -27,6 +28,37 @@ int StoredFrames(int frames) {
 int StoredLines(int lines) {
     return std::clamp(lines, 0, std::min(Form1->FrameLineCount, LineSlots));
 }
+
+// The lists are narrow: their entries are drawn in the condensed face of the program's font,
+// in which every entry of three-digit coordinates fits one row. A longer one (coordinates of
+// a picture over 999 pixels) goes on in a second row, so that every coordinate stays in sight
+// without scrolling sideways. The break comes only at the gap between the start and the end
+// point ("1) 1080, 112" above "1112 ,  112"): the other spaces do not break.
+class WrappedEntries : public QStyledItemDelegate {
+  public:
+    explicit WrappedEntries(QListWidget* list) : QStyledItemDelegate(list), list_(list) {}
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyleOptionViewItem wrapped = option;
+        wrapped.rect = QRect(0, 0, list_->viewport()->width(), 1);
+        wrapped.features |= QStyleOptionViewItem::WrapText;
+        return QStyledItemDelegate::sizeHint(wrapped, index);
+    }
+
+  protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QString gap = QStringLiteral("   ");
+        QStringList points = option->text.split(gap);
+        for (QString& point : points) {
+            point.replace(QLatin1Char(' '), QChar::Nbsp);
+        }
+        option->text = points.join(gap);
+    }
+
+  private:
+    QListWidget* list_;
+};
 
 QString LineText(int i, const ControlLine& line, const char* beforeY2) {
     return QString::number(i + 1) + QStringLiteral(") ") + QString::number(line.x1) +
@@ -63,6 +95,14 @@ TForm3::TForm3(QWidget* parent)
         auto* l = new QListWidget(GroupBox1);
         l->setObjectName(QString::fromLatin1(name));
         l->setGeometry(left, 40, 113, 81);
+        QFont condensed = l->font();
+        condensed.setStretch(QFont::Condensed);
+        l->setFont(condensed);
+        l->setWordWrap(true);
+        l->setItemDelegate(new WrappedEntries(l));
+        // The rows are measured again when the viewport changes width (its scroll bar
+        // coming or going).
+        l->setResizeMode(QListView::Adjust);
         return l;
     };
     ComboBox1 = combo("ComboBox1", 8);

@@ -117,9 +117,9 @@ TForm2::TForm2(QWidget* parent)
     // The constants: letter label, edit box, range hint.
     Panel1 = Named(new QFrame(this), "Panel1", {0, 16, 153, 70});
     Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    QFont letterFont = font();
+    // Bold, 10 points: 13 pixels on the layout's screen.
+    QFont letterFont = ProgramFont(font(), 13);
     letterFont.setBold(true);
-    letterFont.setPointSize(10);
     auto constantRow = [&](int top, const char* letterName, const char* letter,
                            const char* editName, const char* rangeName, const char* range,
                            QLabel*& letterLabel, QLineEdit*& box, QLabel*& rangeLabel) {

@@ -506,6 +506,55 @@ class AnimationWindowTest : public QObject {
         QCOMPARE(Form5->FrameCount, 2);
     }
 
+    // While Put New File is open, an Insert whose load is refused (a size that does not fit,
+    // a file that cannot be read) closes it: its Ok has nothing new to put. A cancelled file
+    // dialog is no load and leaves it open with what was loaded before.
+    void refusedLoadClosesThePutNewFile() {
+        Animate(Frames(4, 8, 6));
+        const QString fits = Bmp("fits.bmp", Frames(1, 8, 6, 50)[0]);
+        WriteVqv(Path("tall.vQv").toStdString(), Frames(2, 8, 7));
+        QFile junk(Path("junk.vQv"));
+        QVERIFY(junk.open(QIODevice::WriteOnly) && junk.write("vQv?") == 4);
+        junk.close();
+        struct Case {
+            QAction* insert;
+            QString file;
+            BoxKind kind;
+            QString message; // starts with
+        };
+        const Case cases[] = {
+            {Form5->vQvFile1, Path("tall.vQv"), BoxKind::Error, "Not Optional Height:7  Width:8"},
+            {Form5->Picture1, Bmp("wide.bmp", Frames(1, 9, 6)[0]), BoxKind::Error,
+             "Not Optional Height:6  Width:9"},
+            {Form5->vQvFile1, Path("junk.vQv"), BoxKind::ApplicationError,
+             "'" + Path("junk.vQv") + "' is not a valid vQv file"},
+            {Form5->Picture1, Path("junk.vQv"), BoxKind::ApplicationError,
+             "Cannot read the picture '" + Path("junk.vQv") + "'"},
+        };
+        for (const Case& c : cases) {
+            dialogs->files.push_back(fits);
+            Form5->Picture1->trigger();
+            QVERIFY(Form8->isVisible());
+            dialogs->clear();
+            dialogs->files.push_back(c.file);
+            c.insert->trigger();
+            QCOMPARE(dialogs->boxes.size(), size_t(2));
+            QCOMPARE(dialogs->boxes[1].kind, c.kind);
+            QVERIFY2(dialogs->boxes[1].text.startsWith(c.message),
+                     qPrintable(dialogs->boxes[1].text));
+            QVERIFY2(!Form8->isVisible(), qPrintable(c.message));
+            QCOMPARE(Form5->FrameCount, 4);
+        }
+
+        dialogs->files.push_back(fits);
+        Form5->Picture1->trigger();
+        dialogs->files.push_back(std::nullopt);
+        Form5->vQvFile1->trigger();
+        SelectFrame(3);
+        Put(false);
+        QCOMPARE(Sequence(), (std::vector<int>{0, 1, 2, 3, 50}));
+    }
+
     void playbackOf512FramesKeepsThe50msRate() {
         Animate(Frames(8, 512, 512));
         QTest::mouseClick(Form5->Button1, Qt::LeftButton);

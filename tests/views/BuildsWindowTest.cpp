@@ -1,6 +1,8 @@
 // Drives the whole road of one morph in a running program: the lines build with its " Lines "
 // window and the Interpolated Lines viewer, the warped build with its " Images " window and the
 // Progress window, Cancel, the refusals and errors of both builds, and the View menu.
+#include "animation/AnimationWindow.h"
+#include "editor/LinePropertiesDialog.h"
 #include "editor/LineRendering.h"
 #include "editor/MainWindow.h"
 #include "editor/Program.h"
@@ -24,13 +26,17 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <algorithm>
 #include <functional>
+#include <map>
+#include <set>
 #include <type_traits>
+#include <vector>
 
 namespace morph {
 namespace {
@@ -136,6 +142,48 @@ void ExpectBox(BoxKind kind, const QString& text) {
     QCOMPARE(dialogs->boxes[0].text, text);
     dialogs->boxes.clear();
 }
+
+// The paints of the Images window's pictures and the progress points of a warped build, in the
+// order they happen. A paint notes whether its picture already held its final content.
+class PaintLog : public QObject {
+  public:
+    struct Entry {
+        const QObject* cell; // nullptr: a progress point
+        int frame;           // of the cell, or the frame being built at the progress point
+        bool final;          // a paint of a cell whose picture was complete
+    };
+    std::vector<Entry> entries;
+    // The expected final picture of each cell, and the frame it belongs to.
+    std::map<const QObject*, std::pair<Bitmap, int>> cells;
+    const MorphSequence* expected = nullptr;
+
+    void Watch(const TArImage& row, const std::vector<Bitmap>& finals = {}) {
+        for (std::size_t k = 0; k < row.size(); ++k) {
+            cells[row[k]] = {k < finals.size() ? finals[k] : Bitmap(), int(k)};
+        }
+    }
+    void Progress() {
+        if (cells.empty()) { // the first progress point: the window's pictures exist now
+            const MorphSequence& engine = *expected;
+            Watch(Form1->WarpedSourceFrames, engine.warpedSource);
+            Watch(Form1->MorphFrames, engine.blends);
+            Watch(Form1->WarpedTargetFrames, engine.warpedTarget);
+        }
+        const QString label = Form4->Label1->text();
+        entries.push_back({nullptr, label.section(' ', 2, 2).toInt(), false});
+    }
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            const auto found = cells.find(object);
+            if (found != cells.end()) {
+                const auto* picture = static_cast<const PictureBox*>(object);
+                entries.push_back(
+                    {object, found->second.second, picture->bitmap() == found->second.first});
+            }
+        }
+        return false;
+    }
+};
 
 // A lines build of the three line pairs above.
 void BuildLines(int frames) {
@@ -296,6 +344,77 @@ class BuildsWindowTest : public QObject {
         QCOMPARE(Menus(), QString("1110"));
     }
 
+    // Every picture the warp writes is painted at every progress point of its frame, and
+    // painted complete before the next frame starts; View > Refresh repaints every picture of
+    // the main window and of the newest frame windows.
+    void warpedBuildPaintsEveryCellItWrites() {
+        BuildLines(5);
+        const MorphSequence engine = EngineMorph(5);
+        PaintLog log;
+        log.expected = &engine;
+        const QMetaObject::Connection progress =
+            QObject::connect(Form4->ProgressBar1, &QProgressBar::valueChanged, [&](int value) {
+                if (value > 0) { // an advance, not the bar's reset
+                    log.Progress();
+                }
+            });
+        qApp->installEventFilter(&log);
+        Form1->WarpedImages1->trigger();
+        QObject::disconnect(progress);
+        QVERIFY(dialogs->boxes.empty());
+        QCOMPARE(log.cells.size(), std::size_t(15));
+
+        // Between two progress points of frame k every picture of column k was painted.
+        QStringList missed;
+        const std::vector<const TArImage*> rows{&Form1->WarpedSourceFrames, &Form1->MorphFrames,
+                                                &Form1->WarpedTargetFrames};
+        std::set<const QObject*> painted;
+        int lastFrame = -1; // the frame of the progress point before
+        for (const PaintLog::Entry& e : log.entries) {
+            if (e.cell) {
+                painted.insert(e.cell);
+                continue;
+            }
+            for (std::size_t r = 0; e.frame == lastFrame && r < rows.size(); ++r) {
+                if (!painted.count((*rows[r])[std::size_t(e.frame)])) {
+                    missed << QString("row %1 of frame %2").arg(r).arg(e.frame);
+                }
+            }
+            painted.clear();
+            lastFrame = e.frame;
+        }
+        QVERIFY2(missed.isEmpty(), qPrintable(missed.mid(0, 6).join("; ")));
+
+        // Each picture is painted with its final content before the next frame's first
+        // progress point.
+        for (const auto& [cell, expected] : log.cells) {
+            const int frame = expected.second;
+            bool shown = false;
+            for (const PaintLog::Entry& e : log.entries) {
+                if (!e.cell && e.frame > frame) {
+                    break;
+                }
+                shown = shown || (e.cell == cell && e.final);
+            }
+            QVERIFY2(shown, qPrintable(QString("a picture of frame %1").arg(frame)));
+        }
+
+        // View > Refresh repaints the pictures of the main window and of the frame windows.
+        log.entries.clear();
+        log.cells.clear();
+        log.Watch(Form1->MorphFrames);
+        log.Watch(Form1->WarpedTargetFrames);
+        log.Watch(Form1->LineFramesTop);
+        log.Watch({Form1->Image1, Form1->Image2});
+        Form1->Refresh1->trigger();
+        qApp->removeEventFilter(&log);
+        std::set<const QObject*> refreshed;
+        for (const PaintLog::Entry& e : log.entries) {
+            refreshed.insert(e.cell);
+        }
+        QCOMPARE(refreshed.size(), log.cells.size());
+    }
+
     void warpedBuildKeepsOtherCommandsAway() {
         BuildLines(5);
         QWidget* linesWindow = Form1->LinesWindow;
@@ -340,6 +459,80 @@ class BuildsWindowTest : public QObject {
         QVERIFY(Form1->Button2->isEnabled() && Form1->Image1->isEnabled());
         QVERIFY(!Form1->Image2->isEnabled());
         Form1->Image1->setEnabled(false);
+    }
+
+    // The Line Properies dialog, the animation window and the pictures' double-click wait for
+    // a warped build: nothing may change the lines or copy the half-built frames meanwhile.
+    void lineDialogAndAnimatorWaitForTheWarpedBuild() {
+        BuildLines(5);
+        Form5->hide();
+        Form1->Properties2->trigger();
+        QVERIFY(Form9->isVisible());
+        auto click = [](QListWidget* list, int row) {
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                              list->visualItemRect(list->item(row)).center());
+        };
+        click(Form9->ListBox1, 0);
+        QVERIFY(Form9->Button3->isEnabled());
+        Form1->Image1->setEnabled(true); // the Source side in its drawing mode
+        QStringList enabledDuring;
+        bool tried = false;
+        During([] { Form1->WarpedImages1->trigger(); },
+               [&] {
+                   if (tried || !Form4->isVisible()) {
+                       return;
+                   }
+                   tried = true;
+                   for (QPushButton* b : {Form9->Button1, Form9->Button2, Form9->Button3,
+                                          Form9->Button5, Form9->Button6}) {
+                       if (b->isEnabled()) {
+                           enabledDuring << b->text();
+                       }
+                   }
+                   if (Form1->AnimatorvQv1->isEnabled()) {
+                       enabledDuring << Form1->AnimatorvQv1->text();
+                   }
+                   // A click in a list does not bring the editing buttons back.
+                   click(Form9->ListBox2, 1);
+                   for (QPushButton* b : {Form9->Button1, Form9->Button3}) {
+                       if (b->isEnabled()) {
+                           enabledDuring << b->text() + " after a list click";
+                       }
+                   }
+                   for (QPushButton* b : {Form9->Button3, Form9->Button5, Form9->Button6}) {
+                       QTest::mouseClick(b, Qt::LeftButton);
+                   }
+                   // Reached all the same, the handlers refuse.
+                   RunCommand([] {
+                       Form9->Button2Click();
+                       Form9->Button3Click();
+                       Form9->Button6Click();
+                       Form1->AnimatorvQv1Click();
+                   });
+                   Form1->AnimatorvQv1->trigger();
+                   QTest::mouseDClick(Form1->Image1, Qt::LeftButton);
+                   RunCommand([] { Form1->Image1DblClick(); });
+               });
+        QVERIFY(tried);
+        QVERIFY2(enabledDuring.isEmpty(), qPrintable(enabledDuring.join(", ")));
+        QVERIFY(dialogs->boxes.empty());
+        QVERIFY(!Form5->isVisible());
+        QCOMPARE(Form1->SourceLineCount, 3);
+        QCOMPARE(Form1->TargetLineCount, 3);
+        QVERIFY(Form1->SourceLines == kSource && Form1->TargetLines == kTarget);
+        QCOMPARE(Form9->ListBox1->count(), 3);
+        QCOMPARE(Form9->ListBox2->count(), 3);
+        QVERIFY(Form9->isVisible());
+        // Afterwards the dialog works again, with the state the list clicks gave it.
+        QVERIFY(Form9->Button1->isEnabled() && Form9->Button3->isEnabled() &&
+                Form9->Button5->isEnabled() && Form9->Button6->isEnabled());
+        QVERIFY(Form1->AnimatorvQv1->isEnabled());
+        QTest::mouseClick(Form9->Button3, Qt::LeftButton);
+        QCOMPARE(Form9->ListBox1->count(), 2);
+        QTest::mouseClick(Form9->Button7, Qt::LeftButton);
+        QVERIFY(!Form9->isVisible());
+        Form1->Image1->setEnabled(false);
+        QCOMPARE(Form1->SourceLineCount, 3);
     }
 
     void cancelDuringFrameTwoOfSix() {
@@ -434,14 +627,47 @@ class BuildsWindowTest : public QObject {
     void framesWiderThanTheScreenScroll() {
         BuildLines(12); // 12 * 164 + 120 + 20 = 2108 wide on a 1920 x 1080 screen
         auto* window = qobject_cast<FrameWindow*>(Form1->LinesWindow);
-        QCOMPARE(window->size(), QSize(1920, 542));
+        const int extent = window->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+        // The horizontal scroll bar gets room of its own below the rows.
+        QCOMPARE(window->size(), QSize(1920, 542 + extent));
         QCOMPARE(window->content()->size(), QSize(2108, 542));
         QCOMPARE(Form1->LineFramesBottom[11]->geometry(), QRect(1924, 358, 164, 164));
         QCoreApplication::processEvents(); // the event loop lays the window out
         QScrollBar* bar = window->scrollArea()->horizontalScrollBar();
         QVERIFY(bar->isVisible());
+        QVERIFY(!window->scrollArea()->verticalScrollBar()->isVisible());
         bar->setValue(bar->maximum());
-        QVERIFY(!Form1->LineFramesBottom[11]->visibleRegion().isEmpty());
+        QCOMPARE(Form1->LineFramesBottom[11]->visibleRegion(), QRegion(0, 0, 164, 164));
+    }
+
+    // A window that overflows the 1920 x 1080 screen in one direction gets the scroll bar of
+    // that direction only, unless that bar takes the room the other direction needed.
+    void frameWindowsGetOnlyTheScrollBarsTheyNeed() {
+        struct Case {
+            QSize content;
+            bool horizontal;
+            bool vertical;
+        };
+        const Case cases[] = {
+            {{890, 542}, false, false}, {{1920, 1080}, false, false}, {{2108, 542}, true, false},
+            {{800, 1250}, false, true}, {{2108, 1250}, true, true},   {{2108, 1070}, true, true},
+            {{1915, 1250}, true, true},
+        };
+        for (const Case& c : cases) {
+            FrameWindow window(QStringLiteral(" Images "));
+            window.SetFrameSize(c.content);
+            window.show();
+            QCoreApplication::processEvents();
+            const QString name = QString("%1 x %2").arg(c.content.width()).arg(c.content.height());
+            QScrollArea* area = window.scrollArea();
+            QCOMPARE(area->horizontalScrollBar()->isVisible(), c.horizontal);
+            QCOMPARE(area->verticalScrollBar()->isVisible(), c.vertical);
+            QVERIFY2(window.width() <= 1920 && window.height() <= 1080, qPrintable(name));
+            // Whatever needs no scrolling is shown whole.
+            const QSize viewport = area->viewport()->size();
+            QVERIFY2(c.horizontal || viewport.width() == c.content.width(), qPrintable(name));
+            QVERIFY2(c.vertical || viewport.height() == c.content.height(), qPrintable(name));
+        }
     }
 
     // Both builds hold three pictures a frame: one that needs more memory than the machine

@@ -5,8 +5,12 @@
 #include "platform/gui/Dialogs.h"
 
 #include <QFont>
+#include <QProxyStyle>
 #include <QScreen>
+#include <QStyleFactory>
 
+#include <algorithm>
+#include <cmath>
 #include <new>
 
 namespace morph {
@@ -52,10 +56,46 @@ void ReportCurrentException() {
     }
 }
 
+namespace {
+
+// The general look of the platform's widgets, with the indicators of radio buttons and check
+// boxes and the gap to their captions of the size the layout counts on.
+class ProgramStyle : public QProxyStyle {
+  public:
+    ProgramStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
+
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override {
+        switch (metric) {
+        case PM_ExclusiveIndicatorWidth:
+        case PM_ExclusiveIndicatorHeight:
+        case PM_IndicatorWidth:
+        case PM_IndicatorHeight:
+            return 13;
+        case PM_RadioButtonLabelSpacing:
+        case PM_CheckBoxLabelSpacing:
+            return 4;
+        default:
+            return QProxyStyle::pixelMetric(metric, option, widget);
+        }
+    }
+};
+
+} // namespace
+
+int ProgramPixelSize(int layoutPixels) {
+    return std::max(1, int(std::lround(layoutPixels * 9.0 / 11.0)));
+}
+
+QFont ProgramFont(QFont font, int layoutPixels) {
+    font.setFamily(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(ProgramPixelSize(layoutPixels));
+    return font;
+}
+
 void ApplyProgramStyle(QApplication& app) {
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPixelSize(11);
-    app.setFont(font);
+    QApplication::setStyle(new ProgramStyle);
+    app.setFont(ProgramFont(QFont(), 11));
 }
 
 } // namespace morph

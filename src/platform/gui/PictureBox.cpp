@@ -46,12 +46,36 @@ void PictureBox::refresh() {
     repaint();
 }
 
+namespace {
+
+// Marks every control under `parent` for repainting, not those of windows it owns.
+void MarkControls(QWidget* parent) {
+    for (QObject* child : parent->children()) {
+        auto* control = qobject_cast<QWidget*>(child);
+        if (control && !control->isWindow() && control->isVisible()) {
+            control->update();
+            MarkControls(control);
+        }
+    }
+}
+
+} // namespace
+
+void RepaintWithControls(QWidget* window) {
+    MarkControls(window);
+    window->repaint();
+}
+
 void PictureBox::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     const QRect area = event->rect();
-    painter.fillRect(area, palette().window());
-    if (!bitmap_.empty()) {
-        painter.drawImage(QPoint(0, 0), ImageView(bitmap_));
+    // Only the part asked for: a build repaints a few columns at a time.
+    const QRect picture = area & QRect(0, 0, bitmap_.width(), bitmap_.height());
+    if (picture != area) {
+        painter.fillRect(area, palette().window());
+    }
+    if (!picture.isEmpty()) {
+        painter.drawImage(picture.topLeft(), ImageView(bitmap_), picture);
     }
 }
 

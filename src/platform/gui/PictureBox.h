@@ -62,6 +62,11 @@ class PictureBox : public QWidget {
     bool autoSize_ = true;
 };
 
+// Repaints `window` and every control on it now. A window's own repaint leaves its opaque
+// controls (the pictures above all) as they were last drawn, so each is marked first; the one
+// repaint then draws them all in a single pass.
+void RepaintWithControls(QWidget* window);
+
 // A QImage sharing the bitmap's memory (valid while the bitmap is neither resized nor
 // destroyed); colours 0x00BBGGRR are the bytes R, G, B, X of Format_RGBX8888.
 QImage ImageView(const Bitmap& bitmap);
