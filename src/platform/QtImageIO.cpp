@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <new>
 
@@ -154,18 +155,19 @@ void CheckBmpPixelData(FileBytes& bytes, const std::string& path, const QByteArr
 QSize BmpHeaderSize(FileBytes& bytes, const QByteArray& format) {
     const std::int64_t base = format == "bmp" ? 14 : 0; // a .dib file has no file header
     const std::int64_t infoSize = LittleEndian(bytes, base, 4);
-    std::int64_t width = 0;
-    std::int64_t height = 0;
-    if (infoSize == 12) {
-        width = LittleEndian(bytes, base + 4, 2);
-        height = LittleEndian(bytes, base + 6, 2);
-    } else if (infoSize >= 40 && infoSize <= 124) {
-        width = LittleEndian(bytes, base + 4, 4);
-        height = LittleEndian(bytes, base + 8, 4);
-        width = width < 0 ? 0 : static_cast<std::int32_t>(std::uint32_t(width));
-        height = height < 0 ? 0 : static_cast<std::int32_t>(std::uint32_t(height));
+    const bool core = infoSize == 12; // 16-bit sizes; the others 32-bit, signed
+    if (!core && (infoSize < 40 || infoSize > 124)) {
+        return {};
     }
-    height = height < 0 ? -height : height;
+    std::int64_t width = LittleEndian(bytes, base + 4, core ? 2 : 4);
+    std::int64_t height = LittleEndian(bytes, base + (core ? 6 : 8), core ? 2 : 4);
+    if (width < 0 || height < 0) {
+        return {}; // the file ends inside the header
+    }
+    if (!core) {
+        width = static_cast<std::int32_t>(std::uint32_t(width));
+        height = std::abs(std::int64_t(static_cast<std::int32_t>(std::uint32_t(height))));
+    }
     constexpr std::int64_t kLargest = std::numeric_limits<int>::max();
     if (width < 1 || height < 1) {
         return {};
