@@ -1,5 +1,6 @@
-// Picture loading on arbitrary bytes, through Qt's image readers (BMP, PNG, JPEG, GIF, ICO,
-// PBM/PGM/PPM, XBM, XPM), under names with and without a picture extension. Properties:
+// Picture loading on arbitrary bytes, through libpng for PNG and Qt's image readers for the
+// rest (BMP, JPEG, GIF, ICO, PBM/PGM/PPM, XBM, XPM), together with the loader's own checks of
+// run-length BMP and JPEG data, under names with and without a picture extension. Properties:
 // a picture is loaded or refused with MorphError naming the file; a loaded bitmap has
 // pixels, no more than kMaxBitmapPixels, and byte 3 zero everywhere; a small loaded bitmap
 // saved as PNG loads back unchanged. No QGuiApplication is needed for reading pictures.

@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-qpa-plugins fonts-dejavu-core fonts-dejavu-extra
+  qt6-base-dev qt6-qpa-plugins fonts-dejavu-core fonts-dejavu-extra libpng-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   ffmpeg
   # the fuzz build (scripts/fuzz.sh): clang, its libFuzzer and sanitizer runtimes, and the

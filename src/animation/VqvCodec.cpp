@@ -1,6 +1,7 @@
 #include "animation/VqvCodec.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/InputFile.h"
 #include "platform/Memory.h"
 #include "platform/MorphError.h"
 
@@ -81,12 +82,18 @@ void PutLittleEndian32(unsigned char* bytes, std::uint32_t value) {
     bytes[3] = static_cast<unsigned char>(value >> 24);
 }
 
+// Only a regular file is read: a FIFO would hold the program until some writer came along.
 FilePtr OpenForReading(const std::string& path) {
-    FilePtr file(std::fopen(path.c_str(), "rb"));
+    InputFile input(path);
+    if (!input.ok()) {
+        throw MorphError("Cannot open file '" + path + "': " + input.problem());
+    }
+    FilePtr file(::fdopen(input.fd(), "rb"));
     if (!file) {
         throw MorphError("Cannot open file '" + path +
                          "': " + std::generic_category().message(errno));
     }
+    input.release(); // the stream closes it now
     return file;
 }
 

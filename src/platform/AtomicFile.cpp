@@ -2,8 +2,10 @@
 
 #include "platform/MorphError.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <random>
@@ -64,6 +66,24 @@ void SyncFolder(const std::filesystem::path& folder) {
 
 } // namespace
 
+std::filesystem::path HiddenSibling(const std::filesystem::path& file, const std::string& suffix) {
+    const std::filesystem::path folder = file.parent_path();
+    long limit = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+    if (limit <= 0) {
+        limit = NAME_MAX;
+    }
+    std::string name = file.filename().string();
+    const std::size_t room = std::size_t(std::max<long>(limit - 1 - long(suffix.size()), 1));
+    if (name.size() > room) {
+        std::size_t cut = room;
+        while (cut > 1 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
+            --cut; // not inside a UTF-8 sequence
+        }
+        name.resize(cut);
+    }
+    return folder / ("." + name + suffix);
+}
+
 AtomicFile::AtomicFile(std::string targetPath) : target_(std::move(targetPath)) {
     const std::filesystem::path target(target_);
     const std::string name = target.filename().string();
@@ -79,7 +99,7 @@ AtomicFile::AtomicFile(std::string targetPath) : target_(std::move(targetPath)) 
     constexpr int kAttempts = 100;
     int fd = -1;
     for (int attempt = 0; attempt < kAttempts && fd < 0; ++attempt) {
-        temporary_ = (target.parent_path() / ("." + name + ".tmp" + RandomSuffix())).string();
+        temporary_ = HiddenSibling(target, ".tmp" + RandomSuffix()).string();
         fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) {
             ThrowFileError("Cannot create file", target_, errno);

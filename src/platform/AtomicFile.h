@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 namespace morph {
@@ -32,5 +33,11 @@ class AtomicFile {
     std::FILE* file_ = nullptr;
     bool committed_ = false;
 };
+
+// A hidden name in the folder of `file` for a temporary or a kept copy of it: "." + its name +
+// `suffix`, the name's part cut short (at a character boundary) where the whole would pass
+// the folder's limit on name length, so that it fits whenever the file's own name does. The
+// suffix is what makes it unique.
+std::filesystem::path HiddenSibling(const std::filesystem::path& file, const std::string& suffix);
 
 } // namespace morph

@@ -1,6 +1,7 @@
 #include "platform/AviFile.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/InputFile.h"
 #include "platform/MorphError.h"
 
 #include <algorithm>
@@ -248,16 +249,13 @@ bool UsableWaveFormat(const std::vector<std::uint8_t>& fmt) {
 // the RIFF chunk (a RIFF size larger than the file, as streaming writers leave it, is
 // bounded by the file); nothing is read past the end of a chunk.
 AviResult OpenWav(const std::string& path, std::shared_ptr<AviFile>& result) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return errno == ENOMEM ? AVIERR_MEMORY : AVIERR_FILEOPEN;
+    // Only a regular file: a FIFO would hold the export until some writer came along.
+    InputFile input(path);
+    if (!input.ok()) {
+        return input.error() == ENOMEM ? AVIERR_MEMORY : AVIERR_FILEOPEN;
     }
-    auto store = std::make_shared<SampleStore>(fd);
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        return AVIERR_FILEOPEN;
-    }
-    const std::uint64_t fileSize = std::uint64_t(info.st_size);
+    const std::uint64_t fileSize = std::uint64_t(input.size());
+    auto store = std::make_shared<SampleStore>(input.release());
 
     std::uint8_t head[12];
     if (const ReadStatus status = store->Read(0, head, sizeof head); status != ReadStatus::Ok) {

@@ -1,5 +1,6 @@
 #include "platform/OutputSet.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/MorphError.h"
 
 #include <atomic>
@@ -29,13 +30,11 @@ fs::path KeepOld(const fs::path& file) {
         return {};
     }
     static std::atomic<unsigned> counter{0};
-    std::string prefix(".");
-    prefix += file.filename().string();
-    prefix += ".kept-" + std::to_string(::getpid()) + "-";
+    const std::string prefix = ".kept-" + std::to_string(::getpid()) + "-";
     constexpr int kAttempts = 100;
     int error = EEXIST;
     for (int attempt = 0; attempt < kAttempts && error == EEXIST; ++attempt) {
-        const fs::path kept = file.parent_path() / (prefix + std::to_string(counter++));
+        const fs::path kept = HiddenSibling(file, prefix + std::to_string(counter++));
         if (::link(file.c_str(), kept.c_str()) == 0) {
             return kept;
         }
@@ -50,6 +49,12 @@ fs::path KeepOld(const fs::path& file) {
         if (copyError == std::errc::file_exists) {
             error = EEXIST;
             continue;
+        }
+        // The copy's reason is the one that counts: the link may have been refused only
+        // because the file belongs to someone else (protected hard links), which tells the
+        // user nothing about the folder that refuses the copy as well.
+        if (copyError) {
+            error = copyError.value();
         }
         std::error_code ignored;
         fs::remove(kept, ignored); // a part-made copy

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace morph {
@@ -147,6 +149,17 @@ TEST(VqvCodec, ReadersRefuseHeadersTheFileDoesNotMatch) {
     std::filesystem::create_directory(dir.file("folder.vQv"));
     EXPECT_EQ(Refusal(ReadVqvHeader, dir.file("folder.vQv")),
               "Cannot open file '" + dir.file("folder.vQv") + "': it is a folder");
+    // A FIFO without a writer is refused at once (in a child process, which a hang would
+    // leave to its alarm).
+    const std::string fifo = dir.file("fifo.vQv");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EXIT(
+        {
+            ::alarm(60);
+            std::cerr << Refusal(ReadVqv, fifo);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "^Cannot open file '.*fifo.vQv': it is not a regular file$");
 }
 
 TEST(VqvCodec, FailedSaveKeepsTheOldFileAndLeavesNoTemporary) {

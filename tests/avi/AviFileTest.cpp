@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace morph {
 namespace {
@@ -141,6 +145,17 @@ TEST_F(AviLayer, FilesThatCannotBeOpenedAndHandlesThatAreNotOpen) {
     test::WriteAll(dir_.file("sound.mp3"), "ID3");
     EXPECT_EQ(AVIFileOpenA(&file, dir_.file("sound.mp3"), OF_READ), REGDB_E_CLASSNOTREG);
     EXPECT_EQ(file, nullptr);
+    // A FIFO without a writer is refused at once (in a child process, which a hang would
+    // leave to its alarm).
+    ASSERT_EQ(::mkfifo(dir_.file("fifo.wav").c_str(), 0600), 0);
+    EXPECT_EXIT(
+        {
+            ::alarm(60);
+            AviFile* opened = nullptr;
+            std::exit(AVIFileOpenA(&opened, dir_.file("fifo.wav"), OF_READ) == AVIERR_FILEOPEN ? 0
+                                                                                               : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 
     EXPECT_EQ(AVIFileRelease(nullptr), AVIERR_BADHANDLE);
     EXPECT_EQ(AVIStreamRelease(nullptr), AVIERR_BADHANDLE);

@@ -9,12 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -75,12 +77,16 @@ class MorphRender : public ::testing::Test {
             expanded.replace(at, shorthand.size(),
                              "--source source.png --target target.png --lines pairs.lines");
         }
-        const std::string command = "cd '" + work_.file("") + "' && " + environment + " TMPDIR='" +
-                                    temp_.file("") + "' '" MORPH_RENDER_EXE "' " + expanded +
-                                    " >'" + logs_.file("out") + "' 2>'" + logs_.file("err") +
-                                    "' </dev/null";
+        // morph-render takes the shell's place, so that the watchdog's alarm reaches it.
+        const std::string command = "cd '" + work_.file("") + "' && exec env " + environment +
+                                    " TMPDIR='" + temp_.file("") + "' '" MORPH_RENDER_EXE "' " +
+                                    expanded + " >'" + logs_.file("out") + "' 2>'" +
+                                    logs_.file("err") + "' </dev/null";
         const pid_t child = ::fork();
         if (child == 0) {
+            if (watchdogSeconds_ > 0) {
+                ::alarm(watchdogSeconds_); // outlasts exec: a run that hangs is ended
+            }
             if (fault == Fault::FullDisk) {
                 test::LimitFileSizeForGood(kFullDiskBytes);
             } else if (fault == Fault::LockedFolders) {
@@ -112,7 +118,8 @@ class MorphRender : public ::testing::Test {
 
     test::TempDir work_;
     test::TempDir logs_;
-    test::TempDir temp_; // the temporary folder of morph-render
+    test::TempDir temp_;           // the temporary folder of morph-render
+    unsigned watchdogSeconds_ = 0; // when not 0, a run taking longer is killed
     Bitmap source_;
     Bitmap target_;
     std::set<std::string> inputs_;
@@ -273,6 +280,62 @@ TEST_F(MorphRender, UnreadableInputsNameTheFile) {
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find("'missing.png'"), std::string::npos) << result.err;
     EXPECT_EQ(work_.entries(), inputs_);
+}
+
+// A FIFO given as a picture or a sound is refused at once: opening it to read would wait for a
+// writer that never comes. Nothing here writes to the FIFO; the watchdog ends a run that waits.
+TEST_F(MorphRender, InputsThatAreNotRegularFilesAreRefusedWithoutWaiting) {
+    ASSERT_EQ(::mkfifo(work_.file("fifo.png").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(work_.file("fifo.wav").c_str(), 0600), 0);
+    fs::create_directory(work_.file("folder.png"));
+    inputs_ = work_.entries();
+    watchdogSeconds_ = 60;
+    ExpectRefused("--source fifo.png --target target.png --lines pairs.lines",
+                  "Cannot read the picture 'fifo.png': it is not a regular file.");
+    ExpectRefused("--source source.png --target fifo.png --lines pairs.lines",
+                  "Cannot read the picture 'fifo.png': it is not a regular file.");
+    ExpectRefused("--source source.png --target folder.png --lines pairs.lines",
+                  "Cannot read the picture 'folder.png': it is a folder.");
+    ExpectRefused("SRC TGT LINES --avi out.avi --wav fifo.wav",
+                  "Cannot write the video 'out.avi' with the sound of 'fifo.wav': A disk error "
+                  "occurred while opening the audio file.");
+}
+
+// A reader's complaint reaches the user as the one message naming the picture: libpng prints
+// nothing of its own.
+TEST_F(MorphRender, ABrokenPictureGivesOnlyOurMessage) {
+    const std::string png = test::ReadAll(work_.file("source.png"));
+    std::string crc = png;
+    crc[29] = char(crc[29] ^ 0x55); // in the CRC of the header chunk
+    test::WriteAll(work_.file("crc.png"), crc);
+    test::WriteAll(work_.file("cut.png"), png.substr(0, png.size() / 2));
+    inputs_ = work_.entries();
+    for (const char* name : {"crc.png", "cut.png"}) {
+        const RunResult result =
+            Run(std::string("--source ") + name + " --target target.png --lines pairs.lines");
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err.rfind("Cannot read the picture '" + std::string(name) + "': ", 0), 0u)
+            << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    }
+}
+
+// The longest name a folder takes is a name an output may have, new or replacing an older
+// file: the temporary and kept names beside it must fit as well.
+TEST_F(MorphRender, TheLongestFileNamesAreWrittenAndReplaced) {
+    const std::string vqv = std::string(251, 'v') + ".vQv";
+    const std::string avi = std::string(251, 'a') + ".avi";
+    ASSERT_EQ(vqv.size(), 255u);
+    for (const char* round : {"new", "replacing"}) {
+        SCOPED_TRACE(round);
+        const RunResult result = Run("SRC TGT LINES --vqv " + vqv + " --avi " + avi);
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(ReadVqv(work_.file(vqv)).size(), 2u);
+        EXPECT_EQ(test::DecodeVideo(work_.file(avi)).size(), 2u * 24u * 16u * 3u);
+        std::set<std::string> expected = inputs_;
+        expected.insert({vqv, avi});
+        EXPECT_EQ(work_.entries(), expected);
+    }
 }
 
 TEST_F(MorphRender, AFailedPngFolderLeavesNoFramesAndNoAnimationFile) {
@@ -498,7 +561,7 @@ TEST_F(MorphRender, MemoryBoundsStopTheRunBeforeItAllocates) {
                               std::to_string(videoNeed) + " bytes, but only " +
                               std::to_string(videoNeed - 1) + " bytes of memory is available.\n");
     result = Run("SRC TGT LINES --frames 50 --vqv out.vQv", Fault::None, variable + "=2000");
-    EXPECT_EQ(result.err, "Cannot read the picture 'source.png': its 24 x 16 pixels need 3.0 KiB, "
+    EXPECT_EQ(result.err, "Cannot read the picture 'source.png': its 24 x 16 pixels need 2.1 KiB, "
                           "but only 2.0 KiB of memory is available.\n");
     EXPECT_EQ(work_.entries(), inputs_);
 

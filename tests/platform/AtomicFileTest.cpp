@@ -155,5 +155,36 @@ TEST(AtomicFile, WritersOfTheSameTargetUseDistinctTemporaries) {
     EXPECT_EQ(dir.entries(), std::set<std::string>{"same.txt"});
 }
 
+// A name as long as the folder takes (255 bytes) is a name the file may have: its temporary
+// takes a shorter part of it, cut between characters, and stays hidden, unique and beside it.
+TEST(AtomicFile, TheLongestNamesGetTemporariesThatFit) {
+    TempDir dir;
+    std::string accented = "x";
+    for (int i = 0; i < 127; ++i) {
+        accented += "\xC3\xA9"; // U+00E9, two bytes
+    }
+    for (const std::string& name : {std::string(255, 'n'), accented}) {
+        ASSERT_EQ(name.size(), 255u);
+        const std::string target = dir.file(name);
+        AtomicFile first(target);
+        AtomicFile second(target);
+        EXPECT_NE(first.temporaryPath(), second.temporaryPath());
+        for (const AtomicFile* file : {&first, &second}) {
+            const std::filesystem::path temporary(file->temporaryPath());
+            const std::string stem = temporary.filename().string();
+            EXPECT_EQ(temporary.parent_path(), std::filesystem::path(target).parent_path());
+            EXPECT_LE(stem.size(), 255u);
+            EXPECT_EQ(stem[0], '.');
+            EXPECT_EQ(name.rfind(stem.substr(1, 200), 0), 0u) << stem; // the name's start
+            EXPECT_EQ(stem.find('\xC3' + stem.substr(stem.find(".tmp"))), std::string::npos)
+                << "a character cut in two: " << stem;
+        }
+        Write(first, "first");
+        first.commit();
+        EXPECT_EQ(ReadAll(target), "first");
+    }
+    EXPECT_EQ(dir.entries(), (std::set<std::string>{std::string(255, 'n'), accented}));
+}
+
 } // namespace
 } // namespace morph

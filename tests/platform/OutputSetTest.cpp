@@ -10,6 +10,9 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include <unistd.h>
 
 namespace morph {
 namespace {
@@ -84,23 +87,32 @@ TEST(OutputSet, AFailedWriteLeavesItsFileAndKeepsNoCopy) {
 }
 
 // In a folder that refuses changes, the old file cannot even be kept: the write is refused
-// before it starts, naming the file.
+// before it starts, naming the file and the folder's reason, also for a file of another user,
+// which the kernel may refuse to link for that alone (protected hard links).
 TEST(OutputSet, ALockedFolderRefusesBeforeWriting) {
     TempDir dir;
     fs::create_directories(dir.file("locked"));
     WriteAll(dir.file("locked/old.txt"), "old");
+    std::vector<std::string> names = {"old.txt"};
+    WriteAll(dir.file("locked/theirs.txt"), "theirs");
+    constexpr uid_t kNobody = 65534;
+    if (::chown(dir.file("locked/theirs.txt").c_str(), kNobody, kNobody) == 0) {
+        names.push_back("theirs.txt"); // only root can hand a file over
+    }
     std::optional<std::map<std::string, std::string>> before;
     {
         const test::LockedFolder locked(dir.file("locked"));
         before = Snapshot(dir.file(""));
         const test::PermissionBitsBind bind;
         OutputSet outputs;
-        try {
-            Put(outputs, dir.file("locked/old.txt"), "new");
-            ADD_FAILURE() << "wrote into a locked folder";
-        } catch (const MorphError& e) {
-            EXPECT_EQ(e.message(),
-                      "Cannot write file '" + dir.file("locked/old.txt") + "': Permission denied");
+        for (const std::string& name : names) {
+            const std::string path = dir.file("locked/" + name);
+            try {
+                Put(outputs, path, "new");
+                ADD_FAILURE() << "wrote into a locked folder";
+            } catch (const MorphError& e) {
+                EXPECT_EQ(e.message(), "Cannot write file '" + path + "': Permission denied");
+            }
         }
         try {
             outputs.makeFolder(dir.file("locked/sub"));
