@@ -36,7 +36,7 @@
 namespace morph {
 namespace {
 
-ScriptedDialogs* dialogs = nullptr;
+test::ScriptedDialogs* dialogs = nullptr;
 
 // What stands in the way of a file being written.
 enum WriteFault { FullDisk, LockedFolder, FolderInTheWay };
@@ -809,7 +809,7 @@ class AnimationWindowTest : public QObject {
 } // namespace morph
 
 int main(int argc, char** argv) {
-    return morph::RunWindowTest<morph::AnimationWindowTest>(argc, argv, morph::dialogs);
+    return morph::test::RunWindowTest<morph::AnimationWindowTest>(argc, argv, morph::dialogs);
 }
 
 #include "AnimationWindowTest.moc"

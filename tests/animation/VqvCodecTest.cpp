@@ -1,7 +1,7 @@
 #include "animation/VqvCodec.h"
 #include "platform/MorphError.h"
-#include "platform/TempDir.h"
 #include "support/Faults.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Written AVI files as real decoders see them: ffprobe's streams and ffmpeg's decoded
 // pictures and samples must be exactly what went in.
 #include "avi/AviWriter.h"
-#include "platform/TempDir.h"
 #include "support/Decoders.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -3,9 +3,9 @@
 #include "avi/AviWriter.h"
 #include "platform/MorphError.h"
 #include "platform/ScreenSize.h"
-#include "platform/TempDir.h"
 #include "support/Decoders.h"
 #include "support/Faults.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

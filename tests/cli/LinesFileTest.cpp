@@ -1,7 +1,7 @@
 #include "cli/LinesFile.h"
 
 #include "platform/MorphError.h"
-#include "platform/TempDir.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

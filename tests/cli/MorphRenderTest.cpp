@@ -3,9 +3,9 @@
 #include "cli/Render.h"
 #include "engine/FrameBuild.h"
 #include "platform/QtImageIO.h"
-#include "platform/TempDir.h"
 #include "support/Decoders.h"
 #include "support/Faults.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

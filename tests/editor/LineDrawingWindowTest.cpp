@@ -24,7 +24,7 @@
 namespace morph {
 namespace {
 
-ScriptedDialogs* dialogs = nullptr;
+test::ScriptedDialogs* dialogs = nullptr;
 
 QStringList LineEntries(const QComboBox* combo) {
     QStringList entries;
@@ -171,7 +171,7 @@ class LineDrawingWindowTest : public QObject {
         QTest::mouseClick(Form1->Button2, Qt::LeftButton);
         Form1->PutLinesTarget1->trigger();
         QCOMPARE(dialogs->boxes.size(), size_t(2));
-        for (const ShownBox& box : dialogs->boxes) {
+        for (const test::ShownBox& box : dialogs->boxes) {
             QCOMPARE(box.kind, BoxKind::Error);
             QCOMPARE(box.caption, QString("Error"));
             QCOMPARE(box.text, QString(" The Images Must Have the same Height and Width!"));
@@ -426,7 +426,7 @@ class LineDrawingWindowTest : public QObject {
 } // namespace morph
 
 int main(int argc, char** argv) {
-    return morph::RunWindowTest<morph::LineDrawingWindowTest>(argc, argv, morph::dialogs);
+    return morph::test::RunWindowTest<morph::LineDrawingWindowTest>(argc, argv, morph::dialogs);
 }
 
 #include "LineDrawingWindowTest.moc"

@@ -22,7 +22,7 @@
 namespace morph {
 namespace {
 
-ScriptedDialogs* dialogs = nullptr;
+test::ScriptedDialogs* dialogs = nullptr;
 
 // The entries of a list or a combo box.
 template <class W> QStringList Texts(const W* widget) {
@@ -218,7 +218,7 @@ class LinePropertiesWindowTest : public QObject {
 } // namespace morph
 
 int main(int argc, char** argv) {
-    return morph::RunWindowTest<morph::LinePropertiesWindowTest>(argc, argv, morph::dialogs);
+    return morph::test::RunWindowTest<morph::LinePropertiesWindowTest>(argc, argv, morph::dialogs);
 }
 
 #include "LinePropertiesWindowTest.moc"

@@ -26,7 +26,7 @@
 namespace morph {
 namespace {
 
-ScriptedDialogs* dialogs = nullptr;
+test::ScriptedDialogs* dialogs = nullptr;
 
 QStringList Entries(const QComboBox* combo) {
     QStringList entries;
@@ -280,7 +280,7 @@ class MainWindowTest : public QObject {
 } // namespace morph
 
 int main(int argc, char** argv) {
-    return morph::RunWindowTest<morph::MainWindowTest>(argc, argv, morph::dialogs);
+    return morph::test::RunWindowTest<morph::MainWindowTest>(argc, argv, morph::dialogs);
 }
 
 #include "MainWindowTest.moc"

@@ -1,8 +1,8 @@
 #include "platform/OutputSet.h"
 #include "platform/AtomicFile.h"
 #include "platform/MorphError.h"
-#include "platform/TempDir.h"
 #include "support/Faults.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

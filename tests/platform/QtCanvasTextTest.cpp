@@ -7,31 +7,33 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
-#include <memory>
 #include <utility>
 
 namespace morph {
 namespace {
 
-// Text needs a GUI application; one is made for the whole program, off screen.
-class GuiApplicationEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override {
+// Text needs a GUI application; one is made for these tests, off screen, and only for them:
+// the other tests of this program end child processes with exit(), which a live application
+// would not survive.
+class CanvasText : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
         if (QCoreApplication::instance() == nullptr) {
             qputenv("QT_QPA_PLATFORM", "offscreen");
-            app_ = std::make_unique<QGuiApplication>(argc_, argv_);
+            app_ = new QGuiApplication(argc_, argv_);
         }
     }
-    void TearDown() override { app_.reset(); }
+    static void TearDownTestSuite() {
+        delete app_;
+        app_ = nullptr;
+    }
 
   private:
-    int argc_ = 1;
-    char name_[16] = "platform_tests";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QGuiApplication> app_;
+    static inline int argc_ = 1;
+    static inline char name_[16] = "platform_tests";
+    static inline char* argv_[2] = {name_, nullptr};
+    static inline QGuiApplication* app_ = nullptr;
 };
-
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new GuiApplicationEnvironment);
 
 constexpr Colour kPicture = 0x00336699u;
 constexpr Colour kBrush = 0x00FFFFFFu;
@@ -57,7 +59,7 @@ Box Changed(const Bitmap& bitmap) {
     return box;
 }
 
-TEST(CanvasText, DrawsTheTextOnItsExtentInTheBrushColour) {
+TEST_F(CanvasText, DrawsTheTextOnItsExtentInTheBrushColour) {
     Bitmap bitmap(80, 40, kPicture);
     Canvas canvas(bitmap);
     canvas.setBrushColour(kBrush);
@@ -85,7 +87,7 @@ TEST(CanvasText, DrawsTheTextOnItsExtentInTheBrushColour) {
     EXPECT_EQ(bitmap.pixel(7, 5), kBrush); // the glyphs do not reach the top-left corner
 }
 
-TEST(CanvasText, SixPointsAreSmallAndLongerTextIsWider) {
+TEST_F(CanvasText, SixPointsAreSmallAndLongerTextIsWider) {
     const TextExtent one = MeasureText("1", 6);
     const TextExtent hundred = MeasureText("100", 6);
     EXPECT_GT(hundred.width, one.width);
@@ -95,7 +97,7 @@ TEST(CanvasText, SixPointsAreSmallAndLongerTextIsWider) {
     EXPECT_GT(MeasureText("1", 24).height, one.height);
 }
 
-TEST(CanvasText, ByteThreeStaysZero) {
+TEST_F(CanvasText, ByteThreeStaysZero) {
     Bitmap bitmap(30, 20, kPicture);
     Canvas canvas(bitmap);
     canvas.setBrushColour(kBrush);
@@ -108,7 +110,7 @@ TEST(CanvasText, ByteThreeStaysZero) {
     }
 }
 
-TEST(CanvasText, ClippedAtTheEdgesAndHarmlessFarAway) {
+TEST_F(CanvasText, ClippedAtTheEdgesAndHarmlessFarAway) {
     constexpr int lo = std::numeric_limits<std::int32_t>::min();
     constexpr int hi = std::numeric_limits<std::int32_t>::max();
     Bitmap bitmap(30, 20, kPicture);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/Bitmap.h"
+#include "support/Bytes.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -104,12 +105,6 @@ inline Bitmap Pattern(int width, int height, int seed) {
         }
     }
     return bitmap;
-}
-
-inline void PutLe(std::string& out, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) {
-        out += char((value >> (8 * i)) & 0xFF);
-    }
 }
 
 inline std::string Chunk(const std::string& id, const std::string& body) {

@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-namespace morph {
+namespace morph::test {
 
 struct ShownBox {
     BoxKind kind;
@@ -80,4 +80,4 @@ class ScriptedDialogs final : public Dialogs {
     }
 };
 
-} // namespace morph
+} // namespace morph::test

@@ -8,7 +8,7 @@
 
 #include <QTest>
 
-namespace morph {
+namespace morph::test {
 
 template <class Test> int RunWindowTest(int argc, char** argv, ScriptedDialogs*& dialogs) {
     Application app(argc, argv);
@@ -24,4 +24,4 @@ template <class Test> int RunWindowTest(int argc, char** argv, ScriptedDialogs*&
     return status;
 }
 
-} // namespace morph
+} // namespace morph::test

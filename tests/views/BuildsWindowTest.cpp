@@ -41,7 +41,7 @@
 namespace morph {
 namespace {
 
-ScriptedDialogs* dialogs = nullptr;
+test::ScriptedDialogs* dialogs = nullptr;
 
 constexpr int kSide = 164;
 const QString kRebuild =
@@ -752,7 +752,7 @@ int main(int argc, char** argv) {
     screens.close();
     qputenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + screens.fileName()).toLocal8Bit());
 
-    return morph::RunWindowTest<morph::BuildsWindowTest>(argc, argv, morph::dialogs);
+    return morph::test::RunWindowTest<morph::BuildsWindowTest>(argc, argv, morph::dialogs);
 }
 
 #include "BuildsWindowTest.moc"

@@ -23,7 +23,7 @@
 namespace morph {
 namespace {
 
-ScriptedDialogs* dialogs = nullptr;
+test::ScriptedDialogs* dialogs = nullptr;
 
 void Type(QLineEdit* edit, const QString& text) {
     edit->selectAll();
@@ -307,7 +307,7 @@ class PropertiesWindowTest : public QObject {
 } // namespace morph
 
 int main(int argc, char** argv) {
-    return morph::RunWindowTest<morph::PropertiesWindowTest>(argc, argv, morph::dialogs);
+    return morph::test::RunWindowTest<morph::PropertiesWindowTest>(argc, argv, morph::dialogs);
 }
 
 #include "PropertiesWindowTest.moc"

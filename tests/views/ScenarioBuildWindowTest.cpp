@@ -27,7 +27,7 @@
 namespace morph {
 namespace {
 
-ScriptedDialogs* dialogs = nullptr;
+test::ScriptedDialogs* dialogs = nullptr;
 
 QString SaveBmp(const QString& path, const Bitmap& picture) {
     QImage image(picture.width(), picture.height(), QImage::Format_RGB32);
@@ -162,7 +162,7 @@ class ScenarioBuildWindowTest : public QObject {
 } // namespace morph
 
 int main(int argc, char** argv) {
-    return morph::RunWindowTest<morph::ScenarioBuildWindowTest>(argc, argv, morph::dialogs);
+    return morph::test::RunWindowTest<morph::ScenarioBuildWindowTest>(argc, argv, morph::dialogs);
 }
 
 #include "ScenarioBuildWindowTest.moc"

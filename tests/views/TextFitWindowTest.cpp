@@ -38,7 +38,7 @@
 namespace morph {
 namespace {
 
-ScriptedDialogs* dialogs = nullptr;
+test::ScriptedDialogs* dialogs = nullptr;
 
 // Where a control's text goes and how much room the text takes there.
 struct Room {
@@ -269,7 +269,7 @@ class TextFitWindowTest : public QObject {
 } // namespace morph
 
 int main(int argc, char** argv) {
-    return morph::RunWindowTest<morph::TextFitWindowTest>(argc, argv, morph::dialogs);
+    return morph::test::RunWindowTest<morph::TextFitWindowTest>(argc, argv, morph::dialogs);
 }
 
 #include "TextFitWindowTest.moc"

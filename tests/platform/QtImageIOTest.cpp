@@ -1,9 +1,10 @@
 #include "platform/QtImageIO.h"
 
 #include "platform/MorphError.h"
-#include "platform/TempDir.h"
+#include "support/Bytes.h"
 #include "support/Faults.h"
 #include "support/PictureErrors.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -18,13 +19,7 @@
 namespace morph {
 namespace {
 
-std::string LittleEndian(std::uint32_t value, int bytes) {
-    std::string out;
-    for (int i = 0; i < bytes; ++i) {
-        out += char((value >> (8 * i)) & 0xFF);
-    }
-    return out;
-}
+using test::LittleEndian;
 
 std::string BigEndian(std::uint32_t value) {
     std::string out;

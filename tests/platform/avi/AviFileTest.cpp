@@ -1,7 +1,7 @@
 // The AVIFile layer on its own: WAV files, well-formed and malformed, and the handles.
 #include "platform/AviFile.h"
-#include "platform/TempDir.h"
 #include "support/Decoders.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

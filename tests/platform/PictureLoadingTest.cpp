@@ -4,9 +4,10 @@
 // PNGs through libpng, and what a load costs in memory.
 #include "platform/MorphError.h"
 #include "platform/QtImageIO.h"
-#include "platform/TempDir.h"
+#include "support/Bytes.h"
 #include "support/Faults.h"
 #include "support/PictureErrors.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -37,11 +38,7 @@ namespace morph {
 namespace {
 
 std::string Le(std::uint32_t value, int bytes) {
-    std::string out;
-    for (int i = 0; i < bytes; ++i) {
-        out += char((value >> (8 * i)) & 0xFF);
-    }
-    return out;
+    return test::LittleEndian(value, bytes);
 }
 
 // File header and 40-byte info header; `height` negative for rows stored top first.
