@@ -1,5 +1,7 @@
-// The AVIFile layer on its own: WAV files, well-formed and malformed, and the handles.
+// The AVIFile layer on its own: WAV files, well-formed and malformed, the handles, and a save
+// split into RIFF 'AVI ' and 'AVIX' parts.
 #include "platform/AviFile.h"
+#include "platform/avi/AviLayout.h"
 #include "support/Decoders.h"
 #include "support/TempDir.h"
 
@@ -8,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -49,6 +52,25 @@ class AviLayer : public ::testing::Test {
 
     test::TempDir dir_;
 };
+
+// A new stream of `width` x `height` 24-bit frames, `rate` a second, in a work file.
+AviStream* VideoStream(AviFile* file, std::uint32_t rate, std::int32_t width, std::int32_t height) {
+    AviStreamInfo info;
+    info.fccType = streamtypeVIDEO;
+    info.dwScale = 1;
+    info.dwRate = rate;
+    AviStream* stream = nullptr;
+    EXPECT_EQ(AVIFileCreateStreamA(file, &stream, info), AVIERR_OK);
+    BitmapInfoHeader format;
+    format.biSize = 40;
+    format.biWidth = width;
+    format.biHeight = height;
+    format.biPlanes = 1;
+    format.biBitCount = 24;
+    format.biSizeImage = std::uint32_t((width * 3 + 3) / 4 * 4 * height);
+    EXPECT_EQ(AVIStreamSetFormat(stream, 0, &format, 40), AVIERR_OK);
+    return stream;
+}
 
 std::string Fmt(std::uint16_t tag, int channels, int rate, int avg, int block, int bits) {
     std::string fmt;
@@ -163,20 +185,8 @@ TEST_F(AviLayer, FilesThatCannotBeOpenedAndHandlesThatAreNotOpen) {
     // A stream holds its file: the file goes when both are released, and only once.
     std::string path;
     ASSERT_EQ(AVIFileCreateUniqueA(&file, dir_.file(""), "~work", ".avi", path), AVIERR_OK);
-    AviStreamInfo info;
-    info.fccType = streamtypeVIDEO;
-    info.dwScale = 1;
-    info.dwRate = 25;
-    AviStream* stream = nullptr;
-    ASSERT_EQ(AVIFileCreateStreamA(file, &stream, info), AVIERR_OK);
-    BitmapInfoHeader format;
-    format.biSize = 40;
-    format.biWidth = 1;
-    format.biHeight = 1;
-    format.biPlanes = 1;
-    format.biBitCount = 24;
-    format.biSizeImage = 4;
-    ASSERT_EQ(AVIStreamSetFormat(stream, 0, &format, 40), AVIERR_OK);
+    AviStream* stream = VideoStream(file, 25, 1, 1);
+    ASSERT_NE(stream, nullptr);
     const char pixel[4] = {1, 2, 3, 0};
     EXPECT_EQ(AVIStreamWrite(stream, 1, 1, pixel, 4, AVIIF_KEYFRAME, nullptr, nullptr),
               AVIERR_BADPARAM); // not at the end
@@ -193,6 +203,63 @@ TEST_F(AviLayer, FilesThatCannotBeOpenedAndHandlesThatAreNotOpen) {
     ASSERT_EQ(AVISaveV(dir_.file("one.avi"), 1, &copy), AVIERR_OK);
     EXPECT_EQ(test::ProbeStreams(dir_.file("one.avi"))[0].at("nb_read_frames"), "1");
     EXPECT_EQ(AVIStreamRelease(copy), 0);
+}
+
+TEST_F(AviLayer, ASmallRiffLimitGivesAnOpenDmlFileThatReadsLikeTheOneRiffFile) {
+    constexpr int kFrames = 40; // 10 a second, 8 x 4 pixels of 24 bits
+    constexpr std::int32_t kFrameBytes = 8 * 3 * 4;
+    AviFile* work = nullptr;
+    std::string workPath;
+    ASSERT_EQ(AVIFileCreateUniqueA(&work, dir_.file(""), "~work", ".avi", workPath), AVIERR_OK);
+    AviStream* streams[2] = {VideoStream(work, 10, 8, 4), nullptr};
+    ASSERT_NE(streams[0], nullptr);
+    for (int i = 0; i < kFrames; ++i) {
+        const std::string pixels(kFrameBytes, char(i * 6));
+        ASSERT_EQ(AVIStreamWrite(streams[0], i, 1, pixels.data(), kFrameBytes, AVIIF_KEYFRAME,
+                                 nullptr, nullptr),
+                  AVIERR_OK);
+    }
+    const std::string samples = test::PcmSamples(4000 * 4, 1, 8); // 4 s
+    test::WriteAll(dir_.file("sound.wav"), test::PcmWav(4000, 1, 8, samples));
+    AviFile* wav = nullptr;
+    ASSERT_EQ(AVIFileOpenA(&wav, dir_.file("sound.wav"), OF_READ), AVIERR_OK);
+    ASSERT_EQ(AVIFileGetStream(wav, &streams[1], streamtypeAUDIO, 0), AVIERR_OK);
+
+    constexpr std::uint32_t kLimit = 8192; // about a second of sound and pictures
+    const std::string split = dir_.file("split.avi");
+    ASSERT_EQ(avi::SaveStreams(split, 2, streams, kLimit), AVIERR_OK);
+    ASSERT_EQ(AVISaveV(dir_.file("whole.avi"), 2, streams), AVIERR_OK);
+    for (AviStream* stream : streams) {
+        EXPECT_EQ(AVIStreamRelease(stream), 0);
+    }
+    EXPECT_EQ(AVIFileRelease(work), 0);
+    EXPECT_EQ(AVIFileRelease(wav), 0);
+
+    // RIFF 'AVI ' and then RIFF 'AVIX' parts, none larger than the limit.
+    const std::string file = test::ReadAll(split);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(file.data());
+    std::vector<std::string> forms;
+    std::size_t at = 0;
+    while (at + 12 <= file.size()) {
+        ASSERT_EQ(file.substr(at, 4), "RIFF") << at;
+        const std::uint32_t size = avi::Le32(bytes + at + 4);
+        EXPECT_LE(size, kLimit - 8);
+        forms.push_back(file.substr(at + 8, 4));
+        at += 8 + size;
+    }
+    EXPECT_EQ(at, file.size());
+    ASSERT_GE(forms.size(), 3u);
+    std::vector<std::string> wanted(forms.size(), "AVIX");
+    wanted[0] = "AVI ";
+    EXPECT_EQ(forms, wanted);
+
+    const auto probed = test::ProbeStreams(split);
+    ASSERT_EQ(probed.size(), 2u);
+    EXPECT_EQ(probed[0].at("nb_read_frames"), std::to_string(kFrames));
+    const std::string video = test::DecodeVideo(split);
+    EXPECT_EQ(video.size(), std::size_t(kFrames) * 8 * 4 * 3);
+    EXPECT_TRUE(video == test::DecodeVideo(dir_.file("whole.avi")));
+    EXPECT_TRUE(test::DecodeAudio(split, 8) == samples);
 }
 
 } // namespace
