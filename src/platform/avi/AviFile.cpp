@@ -6,7 +6,6 @@
 #include "platform/avi/AviStore.h"
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 #include <fcntl.h>
