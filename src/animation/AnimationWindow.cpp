@@ -180,12 +180,27 @@ void TForm5::SetStatus(const QString& text) {
     Label2->repaint();
 }
 
-PictureBox* TForm5::NewHolder(Bitmap picture) {
-    auto* holder = new PictureBox(this);
+std::unique_ptr<PictureBox> TForm5::NewHolder(Bitmap picture) {
+    auto holder = std::make_unique<PictureBox>(this);
     holder->setVisible(false);
     holder->resize(picture.width(), picture.height());
     holder->bitmap() = std::move(picture);
     return holder;
+}
+
+template <class Pieces, class PictureOf>
+TArImage TForm5::NewHolders(Pieces&& pieces, PictureOf pictureOf) {
+    std::vector<std::unique_ptr<PictureBox>> made;
+    for (auto&& piece : pieces) {
+        made.push_back(NewHolder(pictureOf(piece)));
+    }
+    // Room first: once the first holder is let go, nothing may fail.
+    TArImage holders;
+    holders.reserve(made.size());
+    for (std::unique_ptr<PictureBox>& holder : made) {
+        holders.push_back(holder.release());
+    }
+    return holders;
 }
 
 void TForm5::DeleteHolders(TArImage& holders) {
@@ -259,16 +274,9 @@ void TForm5::FormShow() {
     const int width = Form1->Image1->width();
     // Copies first, so that a failure leaves the window as it was. A holder without a
     // picture (nothing loaded on that side yet) gives a white frame.
-    TArImage copies;
-    try {
-        for (const PictureBox* frame : source) {
-            copies.push_back(
-                NewHolder(frame && frame->hasPicture() ? frame->bitmap() : Bitmap(width, height)));
-        }
-    } catch (...) {
-        DeleteHolders(copies);
-        throw;
-    }
+    TArImage copies = NewHolders(source, [&](const PictureBox* frame) {
+        return frame && frame->hasPicture() ? frame->bitmap() : Bitmap(width, height);
+    });
     ResetPlayer(int(copies.size()), height, width);
     AlwaysPlay1->setChecked(true);
     OncePlay1->setChecked(false);
@@ -443,15 +451,7 @@ void TForm5::Open1Click() {
     std::vector<Bitmap> pictures = ReadVqv(chosen->toStdString());
     const int height = pictures.front().height();
     const int width = pictures.front().width();
-    TArImage frames;
-    try {
-        for (Bitmap& picture : pictures) {
-            frames.push_back(NewHolder(std::move(picture)));
-        }
-    } catch (...) {
-        DeleteHolders(frames);
-        throw;
-    }
+    TArImage frames = NewHolders(pictures, [](Bitmap& picture) { return std::move(picture); });
     ResetPlayer(int(frames.size()), height, width);
     ReplaceFrames(std::move(frames));
     ShowFrame(0);
@@ -467,9 +467,9 @@ void TForm5::Picture1Click() {
     LoadOutcome outcome;
     // A file that is no picture raises here and leaves the last loaded picture in place.
     Bitmap picture = LoadPicture(chosen->toStdString());
-    PictureBox* const previous = InsertPicture;
-    InsertPicture = NewHolder(std::move(picture));
-    delete previous;
+    std::unique_ptr<PictureBox> holder = NewHolder(std::move(picture));
+    delete InsertPicture;
+    InsertPicture = holder.release();
     const Bitmap& loaded = InsertPicture->bitmap();
     if (loaded.height() == Image1->height() && loaded.width() == Image1->width()) {
         InsertMode = 1;
@@ -498,15 +498,8 @@ void TForm5::vQvFile1Click() {
         const VqvHeader header = ReadVqvHeader(path);
         if (header.height == Image1->height() && header.width == Image1->width()) {
             std::vector<Bitmap> pictures = ReadVqv(path);
-            TArImage frames;
-            try {
-                for (Bitmap& picture : pictures) {
-                    frames.push_back(NewHolder(std::move(picture)));
-                }
-            } catch (...) {
-                DeleteHolders(frames);
-                throw;
-            }
+            TArImage frames =
+                NewHolders(pictures, [](Bitmap& picture) { return std::move(picture); });
             DeleteHolders(InsertFrames);
             InsertFrames = std::move(frames);
             InsertMode = 2;
@@ -549,17 +542,10 @@ bool TForm5::PutInsertion(bool before) {
     }
     // Before goes to CurrentFrame - 1: in front of the frame preceding the selected one.
     const int p = std::clamp(CurrentFrame + (before ? -1 : 1), 0, int(PlayerFrames.size()));
-    TArImage inserted;
-    try {
-        for (const Bitmap* piece : pieces) {
-            inserted.push_back(NewHolder(*piece));
-        }
-    } catch (...) {
-        DeleteHolders(inserted);
-        throw;
-    }
+    // Room for the new sequence first: nothing may fail once the holders are made.
     TArImage frames;
-    frames.reserve(PlayerFrames.size() + inserted.size());
+    frames.reserve(PlayerFrames.size() + pieces.size());
+    const TArImage inserted = NewHolders(pieces, [](const Bitmap* piece) { return *piece; });
     frames.insert(frames.end(), PlayerFrames.begin(), PlayerFrames.begin() + p);
     frames.insert(frames.end(), inserted.begin(), inserted.end());
     frames.insert(frames.end(), PlayerFrames.begin() + p, PlayerFrames.end());
