@@ -7,15 +7,14 @@
 #include "platform/QtImageIO.h"
 #include "platform/gui/Application.h"
 #include "platform/gui/Dialogs.h"
+#include "platform/gui/FormBuilder.h"
 #include "views/PropertiesWindow.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
-#include <QLayout>
 #include <QLineEdit>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QSignalBlocker>
@@ -90,138 +89,81 @@ QString WithExtension(const QString& name, const QString& extension) {
 
 TForm5::TForm5(QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint) {
-    setObjectName(QStringLiteral("Form5"));
-    setWindowTitle(QStringLiteral("Animation vQv"));
-    client_ = new QWidget(this);
-    client_->setFixedSize(438, 495);
-    client_->setAutoFillBackground(true);
-    setCentralWidget(client_);
+    client_ = SetUpMainForm(this, "Form5", "Animation vQv", {242, 123, 438, 495});
 
-    auto named = [](QWidget* widget, const char* name, QRect geometry) {
-        widget->setObjectName(QString::fromLatin1(name));
-        widget->setGeometry(geometry);
-    };
-    auto bevel = [&](const char* name, QRect geometry) {
-        auto* b = new QFrame(client_);
-        b->setFrameStyle(QFrame::Box | QFrame::Sunken);
-        named(b, name, geometry);
-        return b;
-    };
-    auto button = [&](const char* name, const char* caption, QRect geometry) {
-        auto* b = new QPushButton(QString::fromLatin1(caption), client_);
-        named(b, name, geometry);
-        return b;
-    };
-    auto smallFont = [](QWidget* widget) { widget->setFont(ProgramFont(widget->font(), 13)); };
-
-    Bevel1 = bevel("Bevel1", {8, 8, 417, 337});
-    Image1 = new PictureBox(client_);
-    named(Image1, "Image1", {8, 8, 417, 337});
+    const int sunken = QFrame::Box | QFrame::Sunken;
+    Bevel1 = PlaceFrame(client_, "Bevel1", {8, 8, 417, 337}, sunken);
+    Image1 = Place<PictureBox>(client_, "Image1", {8, 8, 417, 337});
     // The picture keeps the size ResetPlayer gives it; frames are shown unscaled in it.
     Image1->setAutoSize(false);
-    TrackBar1 = new QSlider(Qt::Horizontal, client_);
-    named(TrackBar1, "TrackBar1", {0, 352, 433, 41});
+    TrackBar1 = Place<QSlider>(client_, "TrackBar1", {0, 352, 433, 41}, Qt::Horizontal);
     TrackBar1->setTickPosition(QSlider::TicksBelow);
     TrackBar1->setTickInterval(1);
     TrackBar1->setSingleStep(1);
     TrackBar1->setPageStep(2);
     TrackBar1->setRange(0, 10);
-    Bevel2 = bevel("Bevel2", {8, 400, 161, 49});
-    Button1 = button("Button1", "Play", {24, 408, 57, 33});
-    Button2 = button("Button2", "Stop", {96, 408, 57, 33});
-    Bevel3 = bevel("Bevel3", {264, 400, 161, 49});
-    Button3 = button("Button3", "Start", {280, 408, 57, 33});
-    Button4 = button("Button4", "End", {352, 408, 57, 33});
-    Label1 = new QLabel(QStringLiteral("Period"), client_);
-    named(Label1, "Label1", {24, 464, 46, 24});
-    smallFont(Label1);
+    Bevel2 = PlaceFrame(client_, "Bevel2", {8, 400, 161, 49}, sunken);
+    Button1 = Place<QPushButton>(client_, "Button1", "Play", {24, 408, 57, 33});
+    Button2 = Place<QPushButton>(client_, "Button2", "Stop", {96, 408, 57, 33});
+    Bevel3 = PlaceFrame(client_, "Bevel3", {264, 400, 161, 49}, sunken);
+    Button3 = Place<QPushButton>(client_, "Button3", "Start", {280, 408, 57, 33});
+    Button4 = Place<QPushButton>(client_, "Button4", "End", {352, 408, 57, 33});
+    Label1 = Place<QLabel>(client_, "Label1", "Period", {24, 464, 46, 24});
+    SetFontSize(Label1, 13);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Edit1 = new QLineEdit(QStringLiteral("2"), client_);
-    named(Edit1, "Edit1", {72, 464, 41, 24});
-    smallFont(Edit1);
+    Edit1 = Place<QLineEdit>(client_, "Edit1", "2", {72, 464, 41, 24});
+    SetFontSize(Edit1, 13);
     Edit1->setReadOnly(true);
-    UpDown1 = new UpDown(client_);
-    named(UpDown1, "UpDown1", {112, 464, 17, 25});
-    Label2 = new QLabel(QStringLiteral(" "), client_);
-    named(Label2, "Label2", {168, 472, 176, 16});
-    Button5 = button("Button5", "Close", {352, 456, 73, 33});
+    UpDown1 = Place<UpDown>(client_, "UpDown1", {112, 464, 17, 25});
+    Label2 = Place<QLabel>(client_, "Label2", " ", {168, 472, 176, 16});
+    Button5 = Place<QPushButton>(client_, "Button5", "Close", {352, 456, 73, 33});
 
-    auto connectButton = [this](QPushButton* b, void (TForm5::*handler)()) {
-        connect(b, &QPushButton::clicked, this,
-                [this, handler] { RunCommand([&] { (this->*handler)(); }); });
-    };
-    connectButton(Button1, &TForm5::Button1Click);
-    connectButton(Button2, &TForm5::Button2Click);
-    connectButton(Button3, &TForm5::Button3Click);
-    connectButton(Button4, &TForm5::Button4Click);
-    connectButton(Button5, &TForm5::Button5Click);
-    connect(UpDown1, &UpDown::clicked, this,
-            [this](bool up) { RunCommand([&] { UpDown1Click(up); }); });
+    OnClick(Button1, this, &TForm5::Button1Click);
+    OnClick(Button2, this, &TForm5::Button2Click);
+    OnClick(Button3, this, &TForm5::Button3Click);
+    OnClick(Button4, this, &TForm5::Button4Click);
+    OnClick(Button5, this, &TForm5::Button5Click);
+    OnSignal(UpDown1, &UpDown::clicked, this, &TForm5::UpDown1Click);
     // Every scroll action of the user counts, also one that leaves the position where it was
     // (the end of a drag, a key at either end); a change of position by the window counts too.
-    auto trackBarChange = [this] { RunCommand([this] { TrackBar1Change(); }); };
-    connect(TrackBar1, &QSlider::valueChanged, this, trackBarChange);
-    connect(TrackBar1, &QSlider::sliderReleased, this, trackBarChange);
-    connect(TrackBar1, &QSlider::actionTriggered, this, [this, trackBarChange] {
+    OnSignal(TrackBar1, &QSlider::valueChanged, this, &TForm5::TrackBar1Change);
+    OnSignal(TrackBar1, &QSlider::sliderReleased, this, &TForm5::TrackBar1Change);
+    connect(TrackBar1, &QSlider::actionTriggered, this, [this] {
         if (TrackBar1->sliderPosition() == TrackBar1->value()) {
-            trackBarChange();
+            RunCommand([this] { TrackBar1Change(); });
         }
     });
 
-    auto menu = [this](const char* name, const char* caption) {
-        QMenu* m = menuBar()->addMenu(QString::fromLatin1(caption));
-        m->setObjectName(QString::fromLatin1(name));
-        return m;
-    };
-    auto item = [this](QMenu* m, const char* name, const char* caption, void (TForm5::*handler)(),
-                       bool checkable = false) {
-        QAction* a = m->addAction(QString::fromLatin1(caption));
-        a->setObjectName(QString::fromLatin1(name));
-        a->setCheckable(checkable);
-        if (handler) {
-            connect(a, &QAction::triggered, this,
-                    [this, handler] { RunCommand([&] { (this->*handler)(); }); });
-        }
-        return a;
-    };
-    auto separator = [](QMenu* m, const char* name) {
-        QAction* a = m->addSeparator();
-        a->setObjectName(QString::fromLatin1(name));
-        return a;
-    };
-    File1 = menu("File1", "&File");
-    Open1 = item(File1, "Open1", "&Open...", &TForm5::Open1Click);
-    Save1 = item(File1, "Save1", "&Save", &TForm5::Save1Click);
-    SaveAs1 = item(File1, "SaveAs1", "Save &As...", nullptr);
-    N1 = separator(File1, "N1");
-    Exit1 = item(File1, "Exit1", "E&xit", nullptr);
-    Options1 = menu("Options1", "Options");
-    AlwaysPlay1 = item(Options1, "AlwaysPlay1", "Always Play", &TForm5::AlwaysPlay1Click, true);
-    OncePlay1 = item(Options1, "OncePlay1", "Once Play", &TForm5::OncePlay1Click, true);
-    N2 = separator(Options1, "N2");
-    Forward1 = item(Options1, "Forward1", "Forward", &TForm5::Forward1Click, true);
-    Backward1 = item(Options1, "Backward1", "Backward", &TForm5::Backward1Click, true);
-    ForwardAndBackward1 = item(Options1, "ForwardAndBackward1", "Forward And Backward",
-                               &TForm5::ForwardAndBackward1Click, true);
+    File1 = AddMenu(menuBar(), "File1", "&File");
+    Open1 = AddItem(File1, "Open1", "&Open...", this, &TForm5::Open1Click);
+    Save1 = AddItem(File1, "Save1", "&Save", this, &TForm5::Save1Click);
+    SaveAs1 = AddItem(File1, "SaveAs1", "Save &As...");
+    N1 = AddSeparator(File1, "N1");
+    Exit1 = AddItem(File1, "Exit1", "E&xit");
+    Options1 = AddMenu(menuBar(), "Options1", "Options");
+    AlwaysPlay1 =
+        AddCheckItem(Options1, "AlwaysPlay1", "Always Play", this, &TForm5::AlwaysPlay1Click);
+    OncePlay1 = AddCheckItem(Options1, "OncePlay1", "Once Play", this, &TForm5::OncePlay1Click);
+    N2 = AddSeparator(Options1, "N2");
+    Forward1 = AddCheckItem(Options1, "Forward1", "Forward", this, &TForm5::Forward1Click);
+    Backward1 = AddCheckItem(Options1, "Backward1", "Backward", this, &TForm5::Backward1Click);
+    ForwardAndBackward1 = AddCheckItem(Options1, "ForwardAndBackward1", "Forward And Backward",
+                                       this, &TForm5::ForwardAndBackward1Click);
     AlwaysPlay1->setChecked(true);
     ForwardAndBackward1->setChecked(true);
-    Make1 = menu("Make1", "Make");
-    AviFiLe1 = item(Make1, "AviFiLe1", "Avi FiLe", &TForm5::AviFiLe1Click);
-    Avi2mpg1 = item(Make1, "Avi2mpg1", "Avi2mpg", nullptr);
-    Insert1 = menu("Insert1", "Insert");
-    vQvFile1 = item(Insert1, "vQvFile1", "vQv File ", &TForm5::vQvFile1Click);
-    Picture1 = item(Insert1, "Picture1", "Frame", &TForm5::Picture1Click);
-    Help1 = menu("Help1", "Help");
-    Properties1 = item(Help1, "Properties1", "Properties", &TForm5::Properties1Click);
-
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
-    move(242, 123);
+    Make1 = AddMenu(menuBar(), "Make1", "Make");
+    AviFiLe1 = AddItem(Make1, "AviFiLe1", "Avi FiLe", this, &TForm5::AviFiLe1Click);
+    Avi2mpg1 = AddItem(Make1, "Avi2mpg1", "Avi2mpg");
+    Insert1 = AddMenu(menuBar(), "Insert1", "Insert");
+    vQvFile1 = AddItem(Insert1, "vQvFile1", "vQv File ", this, &TForm5::vQvFile1Click);
+    Picture1 = AddItem(Insert1, "Picture1", "Frame", this, &TForm5::Picture1Click);
+    Help1 = AddMenu(menuBar(), "Help1", "Help");
+    Properties1 = AddItem(Help1, "Properties1", "Properties", this, &TForm5::Properties1Click);
 
     // The timer runs from now on; its ticks act only while playing.
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1 = Named(new QTimer(this), "Timer1");
     Timer1->setTimerType(Qt::PreciseTimer);
-    connect(Timer1, &QTimer::timeout, this, [this] { RunCommand([this] { Timer1Timer(); }); });
+    OnSignal(Timer1, &QTimer::timeout, this, &TForm5::Timer1Timer);
     Timer1->start(100);
 }
 
@@ -238,12 +180,27 @@ void TForm5::SetStatus(const QString& text) {
     Label2->repaint();
 }
 
-PictureBox* TForm5::NewHolder(Bitmap picture) {
-    auto* holder = new PictureBox(this);
+std::unique_ptr<PictureBox> TForm5::NewHolder(Bitmap picture) {
+    auto holder = std::make_unique<PictureBox>(this);
     holder->setVisible(false);
     holder->resize(picture.width(), picture.height());
     holder->bitmap() = std::move(picture);
     return holder;
+}
+
+template <class Pieces, class PictureOf>
+TArImage TForm5::NewHolders(Pieces&& pieces, PictureOf pictureOf) {
+    std::vector<std::unique_ptr<PictureBox>> made;
+    for (auto&& piece : pieces) {
+        made.push_back(NewHolder(pictureOf(piece)));
+    }
+    // Room first: once the first holder is let go, nothing may fail.
+    TArImage holders;
+    holders.reserve(made.size());
+    for (std::unique_ptr<PictureBox>& holder : made) {
+        holders.push_back(holder.release());
+    }
+    return holders;
 }
 
 void TForm5::DeleteHolders(TArImage& holders) {
@@ -317,16 +274,9 @@ void TForm5::FormShow() {
     const int width = Form1->Image1->width();
     // Copies first, so that a failure leaves the window as it was. A holder without a
     // picture (nothing loaded on that side yet) gives a white frame.
-    TArImage copies;
-    try {
-        for (const PictureBox* frame : source) {
-            copies.push_back(
-                NewHolder(frame && frame->hasPicture() ? frame->bitmap() : Bitmap(width, height)));
-        }
-    } catch (...) {
-        DeleteHolders(copies);
-        throw;
-    }
+    TArImage copies = NewHolders(source, [&](const PictureBox* frame) {
+        return frame && frame->hasPicture() ? frame->bitmap() : Bitmap(width, height);
+    });
     ResetPlayer(int(copies.size()), height, width);
     AlwaysPlay1->setChecked(true);
     OncePlay1->setChecked(false);
@@ -501,15 +451,7 @@ void TForm5::Open1Click() {
     std::vector<Bitmap> pictures = ReadVqv(chosen->toStdString());
     const int height = pictures.front().height();
     const int width = pictures.front().width();
-    TArImage frames;
-    try {
-        for (Bitmap& picture : pictures) {
-            frames.push_back(NewHolder(std::move(picture)));
-        }
-    } catch (...) {
-        DeleteHolders(frames);
-        throw;
-    }
+    TArImage frames = NewHolders(pictures, [](Bitmap& picture) { return std::move(picture); });
     ResetPlayer(int(frames.size()), height, width);
     ReplaceFrames(std::move(frames));
     ShowFrame(0);
@@ -525,9 +467,9 @@ void TForm5::Picture1Click() {
     LoadOutcome outcome;
     // A file that is no picture raises here and leaves the last loaded picture in place.
     Bitmap picture = LoadPicture(chosen->toStdString());
-    PictureBox* const previous = InsertPicture;
-    InsertPicture = NewHolder(std::move(picture));
-    delete previous;
+    std::unique_ptr<PictureBox> holder = NewHolder(std::move(picture));
+    delete InsertPicture;
+    InsertPicture = holder.release();
     const Bitmap& loaded = InsertPicture->bitmap();
     if (loaded.height() == Image1->height() && loaded.width() == Image1->width()) {
         InsertMode = 1;
@@ -556,15 +498,8 @@ void TForm5::vQvFile1Click() {
         const VqvHeader header = ReadVqvHeader(path);
         if (header.height == Image1->height() && header.width == Image1->width()) {
             std::vector<Bitmap> pictures = ReadVqv(path);
-            TArImage frames;
-            try {
-                for (Bitmap& picture : pictures) {
-                    frames.push_back(NewHolder(std::move(picture)));
-                }
-            } catch (...) {
-                DeleteHolders(frames);
-                throw;
-            }
+            TArImage frames =
+                NewHolders(pictures, [](Bitmap& picture) { return std::move(picture); });
             DeleteHolders(InsertFrames);
             InsertFrames = std::move(frames);
             InsertMode = 2;
@@ -607,17 +542,10 @@ bool TForm5::PutInsertion(bool before) {
     }
     // Before goes to CurrentFrame - 1: in front of the frame preceding the selected one.
     const int p = std::clamp(CurrentFrame + (before ? -1 : 1), 0, int(PlayerFrames.size()));
-    TArImage inserted;
-    try {
-        for (const Bitmap* piece : pieces) {
-            inserted.push_back(NewHolder(*piece));
-        }
-    } catch (...) {
-        DeleteHolders(inserted);
-        throw;
-    }
+    // Room for the new sequence first: nothing may fail once the holders are made.
     TArImage frames;
-    frames.reserve(PlayerFrames.size() + inserted.size());
+    frames.reserve(PlayerFrames.size() + pieces.size());
+    const TArImage inserted = NewHolders(pieces, [](const Bitmap* piece) { return *piece; });
     frames.insert(frames.end(), PlayerFrames.begin(), PlayerFrames.begin() + p);
     frames.insert(frames.end(), inserted.begin(), inserted.end());
     frames.insert(frames.end(), PlayerFrames.begin() + p, PlayerFrames.end());

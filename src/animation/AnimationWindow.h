@@ -139,7 +139,12 @@ class TForm5 : public QMainWindow {
     void showEvent(QShowEvent* event) override;
 
   private:
-    PictureBox* NewHolder(Bitmap picture);
+    // A hidden holder of the picture, a child of the window once released.
+    std::unique_ptr<PictureBox> NewHolder(Bitmap picture);
+    // One holder per piece, with the picture `pictureOf(piece)`. Only a complete set is handed
+    // over: a failure part way deletes the holders made so far.
+    template <class Pieces, class PictureOf>
+    TArImage NewHolders(Pieces&& pieces, PictureOf pictureOf);
     void ReplaceFrames(TArImage frames);
     void DeleteHolders(TArImage& holders);
     // Moves the track bar where the caller has already put CurrentFrame and the picture.

@@ -1,14 +1,14 @@
 #include "editor/FloatingLinesWindow.h"
 
+#include "platform/gui/FormBuilder.h"
+
 namespace morph {
 
 FloatingLinesWindow::FloatingLinesWindow(const QString& caption, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
                           Qt::WindowTitleHint) {
     setWindowTitle(caption);
-    Image1 = new PictureBox(this);
-    Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->move(0, 0);
+    Image1 = Place<PictureBox>(this, "Image1", {0, 0, 164, 164});
     FitPicture(164, 164);
 }
 

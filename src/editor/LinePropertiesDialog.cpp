@@ -6,6 +6,7 @@
 #include "editor/Program.h"
 #include "platform/gui/Application.h"
 #include "platform/gui/Dialogs.h"
+#include "platform/gui/FormBuilder.h"
 #include "views/PropertiesWindow.h"
 
 #include <QComboBox>
@@ -24,12 +25,6 @@ namespace {
 // The Properties window's combo boxes start with three fixed entries; "Line n" follows.
 constexpr int kFixedComboEntries = 3;
 
-template <class W> W* Named(W* widget, const char* name, QRect geometry) {
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(geometry);
-    return widget;
-}
-
 QString EntryText(int number, const ControlLine& line) {
     return QString::number(number) + QStringLiteral(") ") + QString::number(line.x1) +
            QStringLiteral(", ") + QString::number(line.y1) + QStringLiteral("   ") +
@@ -44,41 +39,35 @@ int SlotCount(int count) {
 } // namespace
 
 TForm9::TForm9(QWidget* parent) : QWidget(parent, Qt::Window) {
-    setObjectName(QStringLiteral("Form9"));
-    setWindowTitle(QStringLiteral("Line Properies"));
+    SetUpForm(this, "Form9", "Line Properies");
     resize(471, 210);
     move(277, 100);
 
-    // 10 points: 13 pixels on the layout's screen.
-    const QFont listFont = ProgramFont(font(), 13);
     auto group = [&](const char* name, const char* title, int left, const char* listName,
                      QGroupBox*& box, QListWidget*& list) {
-        box = Named(new QGroupBox(QString::fromLatin1(title), this), name, {left, 8, 201, 137});
-        list = Named(new QListWidget(box), listName, {16, 24, 169, 97});
+        box = Place<QGroupBox>(this, name, title, {left, 8, 201, 137});
+        list = Place<QListWidget>(box, listName, {16, 24, 169, 97});
         list->setSelectionMode(QAbstractItemView::ExtendedSelection);
-        list->setFont(listFont);
+        // 10 points: 13 pixels on the layout's screen.
+        SetFontSize(list, 13);
     };
     group("GroupBox1", "Source", 8, "ListBox1", GroupBox1, ListBox1);
     group("GroupBox2", "Target", 262, "ListBox2", GroupBox2, ListBox2);
+    Button1 = Place<QPushButton>(this, "Button1", "----->", {215, 32, 41, 25});
+    Button2 = Place<QPushButton>(this, "Button2", "<-----", {215, 64, 41, 25});
+    Button3 = Place<QPushButton>(this, "Button3", "Delete", {215, 96, 41, 25});
+    Button5 = Place<QPushButton>(this, "Button5", "Apply", {112, 160, 75, 25});
+    Button6 = Place<QPushButton>(this, "Button6", "Close", {198, 160, 75, 25});
+    Button7 = Place<QPushButton>(this, "Button7", "Cancel", {284, 160, 75, 25});
 
-    auto button = [this](const char* name, const char* caption, QRect geometry,
-                         void (TForm9::*handler)()) {
-        auto* b = Named(new QPushButton(QString::fromLatin1(caption), this), name, geometry);
-        connect(b, &QPushButton::clicked, this,
-                [this, handler] { RunCommand([&] { (this->*handler)(); }); });
-        return b;
-    };
-    Button1 = button("Button1", "----->", {215, 32, 41, 25}, &TForm9::Button1Click);
-    Button2 = button("Button2", "<-----", {215, 64, 41, 25}, &TForm9::Button2Click);
-    Button3 = button("Button3", "Delete", {215, 96, 41, 25}, &TForm9::Button3Click);
-    Button5 = button("Button5", "Apply", {112, 160, 75, 25}, &TForm9::Button5Click);
-    Button6 = button("Button6", "Close", {198, 160, 75, 25}, &TForm9::Button6Click);
-    Button7 = button("Button7", "Cancel", {284, 160, 75, 25}, &TForm9::Button7Click);
-
-    connect(ListBox1, &QListWidget::itemSelectionChanged, this,
-            [this] { RunCommand([this] { ListBox1Click(); }); });
-    connect(ListBox2, &QListWidget::itemSelectionChanged, this,
-            [this] { RunCommand([this] { ListBox2Click(); }); });
+    OnClick(Button1, this, &TForm9::Button1Click);
+    OnClick(Button2, this, &TForm9::Button2Click);
+    OnClick(Button3, this, &TForm9::Button3Click);
+    OnClick(Button5, this, &TForm9::Button5Click);
+    OnClick(Button6, this, &TForm9::Button6Click);
+    OnClick(Button7, this, &TForm9::Button7Click);
+    OnSignal(ListBox1, &QListWidget::itemSelectionChanged, this, &TForm9::ListBox1Click);
+    OnSignal(ListBox2, &QListWidget::itemSelectionChanged, this, &TForm9::ListBox2Click);
 }
 
 TForm9::WorkSide TForm9::Work(Side side) {

@@ -9,6 +9,7 @@
 #include "platform/QtImageIO.h"
 #include "platform/gui/Application.h"
 #include "platform/gui/Dialogs.h"
+#include "platform/gui/FormBuilder.h"
 #include "views/FrameWindow.h"
 #include "views/PropertiesWindow.h"
 
@@ -16,8 +17,6 @@
 #include <QCloseEvent>
 #include <QFrame>
 #include <QLabel>
-#include <QLayout>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QShowEvent>
 
@@ -42,82 +41,44 @@ TForm1::TForm1(QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                               Qt::WindowCloseButtonHint) {
-    setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QString::fromLatin1(kProgramTitle));
-    client_ = new QWidget(this);
-    client_->setFixedSize(868, 391);
-    client_->setAutoFillBackground(true);
-    setCentralWidget(client_);
+    client_ = SetUpMainForm(this, "Form1", kProgramTitle, {113, 121, 868, 391});
 
-    auto label = [this](const char* name, const char* caption, QRect geometry) {
-        auto* l = new QLabel(QString::fromLatin1(caption), client_);
-        l->setObjectName(QString::fromLatin1(name));
-        l->setFont(ProgramFont(l->font(), 16));
-        l->setGeometry(geometry);
-        return l;
-    };
-    auto bevel = [this](const char* name, QRect geometry) {
-        auto* b = new QFrame(client_);
-        b->setObjectName(QString::fromLatin1(name));
-        b->setGeometry(geometry);
-        return b;
-    };
-    auto button = [this](const char* name, const char* caption, QRect geometry) {
-        auto* b = new QPushButton(QString::fromLatin1(caption), client_);
-        b->setObjectName(QString::fromLatin1(name));
-        b->setGeometry(geometry);
-        return b;
-    };
-    auto panel = [this](const char* name, QRect geometry) {
-        auto* p = new QLabel(client_);
-        p->setObjectName(QString::fromLatin1(name));
-        p->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        p->setAlignment(Qt::AlignCenter);
-        p->setGeometry(geometry);
-        return p;
-    };
-    auto picture = [this](const char* name, QRect geometry) {
-        auto* p = new PictureBox(client_);
-        p->setObjectName(QString::fromLatin1(name));
-        p->setGeometry(geometry);
-        p->setEnabled(false);
-        return p;
-    };
-
-    Label1 = label("Label1", "Source", {180, 0, 51, 20});
-    Label2 = label("Label2", "Target", {632, 0, 46, 20});
-    Bevel1 = bevel("Bevel1", {8, 16, 417, 337});
-    Bevel2 = bevel("Bevel2", {440, 16, 417, 337});
-    Bevel3 = bevel("Bevel3", {424, -16, 9, 401});
-    Bevel3->setFrameStyle(QFrame::VLine | QFrame::Sunken);
+    const int sunkenPanel = QFrame::Panel | QFrame::Sunken;
+    Label1 = Place<QLabel>(client_, "Label1", "Source", {180, 0, 51, 20});
+    Label2 = Place<QLabel>(client_, "Label2", "Target", {632, 0, 46, 20});
+    SetFontSize(Label1, 16);
+    SetFontSize(Label2, 16);
+    Bevel1 = Place<QFrame>(client_, "Bevel1", {8, 16, 417, 337});
+    Bevel2 = Place<QFrame>(client_, "Bevel2", {440, 16, 417, 337});
+    Bevel3 = PlaceFrame(client_, "Bevel3", {424, -16, 9, 401}, QFrame::VLine | QFrame::Sunken);
     Label1->raise();
     Label2->raise();
-    Image1 = picture("Image1", {136, 112, 164, 164});
-    Image2 = picture("Image2", {592, 112, 164, 164});
-    Button1 = button("Button1", "Source", {176, 176, 75, 25});
-    Button4 = button("Button4", "Target", {640, 176, 75, 25});
-    Button2 = button("Button2", "Put Lines", {16, 360, 121, 25});
-    Panel1 = panel("Panel1", {152, 360, 121, 25});
-    Button5 = button("Button5", "Clear Source", {288, 360, 97, 25});
-    Button3 = button("Button3", "Redraw Lines", {448, 360, 121, 25});
-    Panel2 = panel("Panel2", {576, 360, 121, 25});
-    Button6 = button("Button6", "Clear Target", {712, 360, 97, 25});
+    Image1 = Place<PictureBox>(client_, "Image1", {136, 112, 164, 164});
+    Image2 = Place<PictureBox>(client_, "Image2", {592, 112, 164, 164});
+    Image1->setEnabled(false);
+    Image2->setEnabled(false);
+    Button1 = Place<QPushButton>(client_, "Button1", "Source", {176, 176, 75, 25});
+    Button4 = Place<QPushButton>(client_, "Button4", "Target", {640, 176, 75, 25});
+    Button2 = Place<QPushButton>(client_, "Button2", "Put Lines", {16, 360, 121, 25});
+    Panel1 = PlaceFrame<QLabel>(client_, "Panel1", {152, 360, 121, 25}, sunkenPanel);
+    Button5 = Place<QPushButton>(client_, "Button5", "Clear Source", {288, 360, 97, 25});
+    Button3 = Place<QPushButton>(client_, "Button3", "Redraw Lines", {448, 360, 121, 25});
+    Panel2 = PlaceFrame<QLabel>(client_, "Panel2", {576, 360, 121, 25}, sunkenPanel);
+    Button6 = Place<QPushButton>(client_, "Button6", "Clear Target", {712, 360, 97, 25});
+    Panel1->setAlignment(Qt::AlignCenter);
+    Panel2->setAlignment(Qt::AlignCenter);
     setTabOrder(Button2, Button3);
     setTabOrder(Button3, Button5);
     setTabOrder(Button5, Button6);
     setTabOrder(Button6, Button1);
     setTabOrder(Button1, Button4);
 
-    auto connectButton = [this](QPushButton* b, void (TForm1::*handler)()) {
-        connect(b, &QPushButton::clicked, this,
-                [this, handler] { RunCommand([&] { (this->*handler)(); }); });
-    };
-    connectButton(Button1, &TForm1::Button1Click);
-    connectButton(Button4, &TForm1::Button4Click);
-    connectButton(Button5, &TForm1::Button5Click);
-    connectButton(Button6, &TForm1::Button6Click);
-    connectButton(Button2, &TForm1::Button2Click);
-    connectButton(Button3, &TForm1::Button3Click);
+    OnClick(Button1, this, &TForm1::Button1Click);
+    OnClick(Button4, this, &TForm1::Button4Click);
+    OnClick(Button5, this, &TForm1::Button5Click);
+    OnClick(Button6, this, &TForm1::Button6Click);
+    OnClick(Button2, this, &TForm1::Button2Click);
+    OnClick(Button3, this, &TForm1::Button3Click);
     Image1->onMouseDown = [this](const PictureMouse& m) { Image1MouseDown(m); };
     Image1->onMouseMove = [this](const PictureMouse& m) { Image1MouseMove(m); };
     Image1->onMouseUp = [this](const PictureMouse& m) { Image1MouseUp(m); };
@@ -127,61 +88,41 @@ TForm1::TForm1(QWidget* parent)
     Image1->onDoubleClick = [this] { Image1DblClick(); };
     Image2->onDoubleClick = [this] { Image2DblClick(); };
 
-    auto menu = [this](const char* name, const char* caption) {
-        QMenu* m = menuBar()->addMenu(QString::fromLatin1(caption));
-        m->setObjectName(QString::fromLatin1(name));
-        return m;
-    };
-    auto item = [this](QMenu* m, const char* name, const char* caption, void (TForm1::*handler)()) {
-        QAction* a = m->addAction(QString::fromLatin1(caption));
-        a->setObjectName(QString::fromLatin1(name));
-        if (handler) {
-            connect(a, &QAction::triggered, this,
-                    [this, handler] { RunCommand([&] { (this->*handler)(); }); });
-        }
-        return a;
-    };
-    auto separator = [](QMenu* m, const char* name) {
-        QAction* a = m->addSeparator();
-        a->setObjectName(QString::fromLatin1(name));
-        return a;
-    };
-    Source1 = menu("Source1", "Load");
-    Load1 = item(Source1, "Load1", "Source", &TForm1::Load1Click);
-    Targe1 = item(Source1, "Targe1", "Target", &TForm1::Targe1Click);
-    N1 = separator(Source1, "N1");
-    Exit1 = item(Source1, "Exit1", "Exit", &TForm1::Exit1Click);
-    Morphing1 = menu("Morphing1", "Build");
-    Bui1 = item(Morphing1, "Bui1", "Interpolated Lines", &TForm1::Bui1Click);
-    WarpedImages1 = item(Morphing1, "WarpedImages1", "Warped Images", &TForm1::WarpedImages1Click);
-    Target1 = menu("Target1", "View");
-    InterpolatedLines1 =
-        item(Target1, "InterpolatedLines1", "Interpolated Lines", &TForm1::InterpolatedLines1Click);
-    WarpedImages2 = item(Target1, "WarpedImages2", "Warped Images", &TForm1::WarpedImages2Click);
-    N3 = separator(Target1, "N3");
-    Load2 = item(Target1, "Load2", "Properties Window", &TForm1::Load2Click);
-    N4 = separator(Target1, "N4");
-    Refresh1 = item(Target1, "Refresh1", "Refresh", &TForm1::Refresh1Click);
-    Lines1 = menu("Lines1", "Lines");
-    ClearLinesSource1 =
-        item(Lines1, "ClearLinesSource1", "Clear Lines Source", &TForm1::ClearLinesSource1Click);
-    ClearLinesTarget1 =
-        item(Lines1, "ClearLinesTarget1", "Clear Lines Target", &TForm1::ClearLinesTarget1Click);
-    N5 = separator(Lines1, "N5");
-    PutLinesSouorce1 =
-        item(Lines1, "PutLinesSouorce1", "Put Lines Source", &TForm1::PutLinesSouorce1Click);
+    Source1 = AddMenu(menuBar(), "Source1", "Load");
+    Load1 = AddItem(Source1, "Load1", "Source", this, &TForm1::Load1Click);
+    Targe1 = AddItem(Source1, "Targe1", "Target", this, &TForm1::Targe1Click);
+    N1 = AddSeparator(Source1, "N1");
+    Exit1 = AddItem(Source1, "Exit1", "Exit", this, &TForm1::Exit1Click);
+    Morphing1 = AddMenu(menuBar(), "Morphing1", "Build");
+    Bui1 = AddItem(Morphing1, "Bui1", "Interpolated Lines", this, &TForm1::Bui1Click);
+    WarpedImages1 =
+        AddItem(Morphing1, "WarpedImages1", "Warped Images", this, &TForm1::WarpedImages1Click);
+    Target1 = AddMenu(menuBar(), "Target1", "View");
+    InterpolatedLines1 = AddItem(Target1, "InterpolatedLines1", "Interpolated Lines", this,
+                                 &TForm1::InterpolatedLines1Click);
+    WarpedImages2 =
+        AddItem(Target1, "WarpedImages2", "Warped Images", this, &TForm1::WarpedImages2Click);
+    N3 = AddSeparator(Target1, "N3");
+    Load2 = AddItem(Target1, "Load2", "Properties Window", this, &TForm1::Load2Click);
+    N4 = AddSeparator(Target1, "N4");
+    Refresh1 = AddItem(Target1, "Refresh1", "Refresh", this, &TForm1::Refresh1Click);
+    Lines1 = AddMenu(menuBar(), "Lines1", "Lines");
+    ClearLinesSource1 = AddItem(Lines1, "ClearLinesSource1", "Clear Lines Source", this,
+                                &TForm1::ClearLinesSource1Click);
+    ClearLinesTarget1 = AddItem(Lines1, "ClearLinesTarget1", "Clear Lines Target", this,
+                                &TForm1::ClearLinesTarget1Click);
+    N5 = AddSeparator(Lines1, "N5");
+    PutLinesSouorce1 = AddItem(Lines1, "PutLinesSouorce1", "Put Lines Source", this,
+                               &TForm1::PutLinesSouorce1Click);
     PutLinesTarget1 =
-        item(Lines1, "PutLinesTarget1", "Put Lines Target", &TForm1::PutLinesTarget1Click);
-    N6 = separator(Lines1, "N6");
-    Properties2 = item(Lines1, "Properties2", "Properties", &TForm1::Properties2Click);
-    Play1 = menu("Play1", "Play");
-    AnimatorvQv1 = item(Play1, "AnimatorvQv1", "Animator vQv", &TForm1::AnimatorvQv1Click);
-    Help1 = menu("Help1", "Help");
-    Properties1 = item(Help1, "Properties1", "Info", &TForm1::Properties1Click);
-    N2 = separator(Help1, "N2");
-
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
-    move(113, 121);
+        AddItem(Lines1, "PutLinesTarget1", "Put Lines Target", this, &TForm1::PutLinesTarget1Click);
+    N6 = AddSeparator(Lines1, "N6");
+    Properties2 = AddItem(Lines1, "Properties2", "Properties", this, &TForm1::Properties2Click);
+    Play1 = AddMenu(menuBar(), "Play1", "Play");
+    AnimatorvQv1 = AddItem(Play1, "AnimatorvQv1", "Animator vQv", this, &TForm1::AnimatorvQv1Click);
+    Help1 = AddMenu(menuBar(), "Help1", "Help");
+    Properties1 = AddItem(Help1, "Properties1", "Info", this, &TForm1::Properties1Click);
+    N2 = AddSeparator(Help1, "N2");
 
     // FormCreate
     MorphFrames.assign(2, nullptr);

@@ -3,6 +3,7 @@
 #include "editor/MainWindow.h"
 #include "editor/Program.h"
 #include "platform/gui/Application.h"
+#include "platform/gui/FormBuilder.h"
 #include "views/PropertiesWindow.h"
 
 #include <QComboBox>
@@ -70,31 +71,22 @@ QString LineText(int i, const ControlLine& line, const char* beforeY2) {
 
 TForm3::TForm3(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
-    setObjectName(QStringLiteral("Form3"));
-    setWindowTitle(QStringLiteral("Interpolated Lines"));
-    setFixedSize(321, 188);
-    move(300, 200);
+    SetUpForm(this, "Form3", "Interpolated Lines", {300, 200, 321, 188});
 
-    GroupBox1 = new QGroupBox(this);
-    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-    GroupBox1->setGeometry(8, 0, 297, 129);
+    GroupBox1 = Place<QGroupBox>(this, "GroupBox1", {8, 0, 297, 129});
     GroupBox1->setAutoFillBackground(true);
     QPalette tooltip = GroupBox1->palette();
     tooltip.setColor(QPalette::Window, tooltip.color(QPalette::ToolTipBase));
     GroupBox1->setPalette(tooltip);
 
     auto combo = [this](const char* name, int left) {
-        auto* c = new QComboBox(GroupBox1);
-        c->setObjectName(QString::fromLatin1(name));
+        auto* c = Place<QComboBox>(GroupBox1, name, {left, 16, 129, 21});
         c->setEditable(true);
         c->setInsertPolicy(QComboBox::NoInsert);
-        c->setGeometry(left, 16, 129, 21);
         return c;
     };
     auto list = [this](const char* name, int left) {
-        auto* l = new QListWidget(GroupBox1);
-        l->setObjectName(QString::fromLatin1(name));
-        l->setGeometry(left, 40, 113, 81);
+        auto* l = Place<QListWidget>(GroupBox1, name, {left, 40, 113, 81});
         QFont condensed = l->font();
         condensed.setStretch(QFont::Condensed);
         l->setFont(condensed);
@@ -109,21 +101,14 @@ TForm3::TForm3(QWidget* parent)
     ListBox1 = list("ListBox1", 8);
     ComboBox2 = combo("ComboBox2", 152);
     ListBox2 = list("ListBox2", 152);
-    Button4 = new QPushButton(QStringLiteral("OK"), this);
-    Button4->setObjectName(QStringLiteral("Button4"));
-    Button4->setGeometry(124, 134, 41, 25);
+    Button4 = Place<QPushButton>(this, "Button4", "OK", {124, 134, 41, 25});
 
-    connect(ComboBox1, &QComboBox::activated, this,
-            [this] { RunCommand([this] { ComboBox1Change(); }); });
-    connect(ComboBox2, &QComboBox::activated, this,
-            [this] { RunCommand([this] { ComboBox2Change(); }); });
+    OnSignal(ComboBox1, &QComboBox::activated, this, &TForm3::ComboBox1Change);
+    OnSignal(ComboBox2, &QComboBox::activated, this, &TForm3::ComboBox2Change);
     // A typed text names no frame until it is confirmed as one of the entries.
-    connect(ComboBox1->lineEdit(), &QLineEdit::textEdited, this,
-            [this] { RunCommand([this] { ComboBox1Change(); }); });
-    connect(ComboBox2->lineEdit(), &QLineEdit::textEdited, this,
-            [this] { RunCommand([this] { ComboBox2Change(); }); });
-    connect(Button4, &QPushButton::clicked, this,
-            [this] { RunCommand([this] { Button4Click(); }); });
+    OnSignal(ComboBox1->lineEdit(), &QLineEdit::textEdited, this, &TForm3::ComboBox1Change);
+    OnSignal(ComboBox2->lineEdit(), &QLineEdit::textEdited, this, &TForm3::ComboBox2Change);
+    OnClick(Button4, this, &TForm3::Button4Click);
 }
 
 void TForm3::Open() {

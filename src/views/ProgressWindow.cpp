@@ -3,7 +3,7 @@
 #include "editor/MainWindow.h"
 #include "editor/Program.h"
 #include "platform/MorphError.h"
-#include "platform/gui/Application.h"
+#include "platform/gui/FormBuilder.h"
 #include "views/PropertiesWindow.h"
 
 #include <QGroupBox>
@@ -20,30 +20,19 @@ namespace morph {
 // Stays above the frame windows, which a build keeps repainting, so that Cancel can be reached.
 TForm4::TForm4(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
-    setObjectName(QStringLiteral("Form4"));
-    setWindowTitle(QStringLiteral("Progress"));
-    setFixedSize(414, 97);
-    move(300, 300);
+    SetUpForm(this, "Form4", "Progress", {300, 300, 414, 97});
 
-    GroupBox1 = new QGroupBox(this);
-    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-    GroupBox1->setGeometry(8, 0, 401, 96);
-    Label1 = new QLabel(QStringLiteral("Building Image 0...."), GroupBox1);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->move(32, 24);
+    GroupBox1 = Place<QGroupBox>(this, "GroupBox1", {8, 0, 401, 96});
+    Label1 = Place<QLabel>(GroupBox1, "Label1", "Building Image 0....", {32, 24, 280, 0});
+    // As high as its line of text.
     Label1->resize(280, Label1->sizeHint().height());
-    ProgressBar1 = new QProgressBar(GroupBox1);
-    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-    ProgressBar1->setGeometry(32, 48, 361, 25);
+    ProgressBar1 = Place<QProgressBar>(GroupBox1, "ProgressBar1", {32, 48, 361, 25});
     ProgressBar1->setTextVisible(false);
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
-    Button1 = new QPushButton(QStringLiteral("Cancel"), this);
-    Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setGeometry(328, 16, 75, 25);
+    Button1 = Place<QPushButton>(this, "Button1", "Cancel", {328, 16, 75, 25});
     Button1->raise();
-    connect(Button1, &QPushButton::clicked, this,
-            [this] { RunCommand([this] { Button1Click(); }); });
+    OnClick(Button1, this, &TForm4::Button1Click);
 }
 
 void TForm4::Open() {

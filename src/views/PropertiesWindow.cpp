@@ -4,6 +4,7 @@
 #include "editor/Program.h"
 #include "platform/Convert.h"
 #include "platform/gui/Application.h"
+#include "platform/gui/FormBuilder.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -27,12 +28,6 @@ namespace {
 
 // Entries every side combo box starts with; line entries follow from this position on.
 constexpr int kFirstLineEntry = 3;
-
-template <class W> W* Named(W* widget, const char* name, QRect geometry) {
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(geometry);
-    return widget;
-}
 
 // Children of a bold group box keep the normal weight.
 void SetPlain(QWidget* widget) {
@@ -91,73 +86,60 @@ void UpDown::resizeEvent(QResizeEvent* event) {
 
 TForm2::TForm2(QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
-    setObjectName(QStringLiteral("Form2"));
-    setWindowTitle(QStringLiteral("Properties"));
-    setFixedSize(156, 492);
-    move(741, 111);
+    SetUpForm(this, "Form2", "Properties", {741, 111, 156, 492});
 
-    auto label = [](QWidget* parent, const char* name, const char* caption, QRect geometry) {
-        return Named(new QLabel(QString::fromLatin1(caption), parent), name, geometry);
-    };
-    auto edit = [](QWidget* parent, const char* name, QRect geometry) {
-        return Named(new QLineEdit(parent), name, geometry);
-    };
     auto group = [this](const char* name, const char* title, QRect geometry) {
-        QGroupBox* box = Named(new QGroupBox(QString::fromLatin1(title), this), name, geometry);
+        auto* box = Place<QGroupBox>(this, name, title, geometry);
         SetBold(box);
         return box;
     };
-    auto radio = [](QWidget* parent, const char* name, const char* caption, QRect geometry) {
-        return Named(new QRadioButton(QString::fromLatin1(caption), parent), name, geometry);
-    };
 
-    Label1 = label(this, "Label1", "Constants", {8, 0, 100, 16});
+    Label1 = Place<QLabel>(this, "Label1", "Constants", {8, 0, 100, 16});
     SetBold(Label1);
 
     // The constants: letter label, edit box, range hint.
-    Panel1 = Named(new QFrame(this), "Panel1", {0, 16, 153, 70});
-    Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    Panel1 = PlaceFrame(this, "Panel1", {0, 16, 153, 70}, QFrame::Panel | QFrame::Raised);
     // Bold, 10 points: 13 pixels on the layout's screen.
     QFont letterFont = ProgramFont(font(), 13);
     letterFont.setBold(true);
     auto constantRow = [&](int top, const char* letterName, const char* letter,
                            const char* editName, const char* rangeName, const char* range,
                            QLabel*& letterLabel, QLineEdit*& box, QLabel*& rangeLabel) {
-        letterLabel = label(Panel1, letterName, letter, {6, top, 32, 20});
+        letterLabel = Place<QLabel>(Panel1, letterName, letter, {6, top, 32, 20});
         letterLabel->setFont(letterFont);
-        box = edit(Panel1, editName, {40, top, 49, 20});
-        rangeLabel = label(Panel1, rangeName, range, {96, top, 54, 20});
+        box = Place<QLineEdit>(Panel1, editName, {40, top, 49, 20});
+        rangeLabel = Place<QLabel>(Panel1, rangeName, range, {96, top, 54, 20});
     };
     constantRow(4, "Label2", "A:", "Edit1", "Label5", "1 ... 10", Label2, Edit1, Label5);
     constantRow(25, "Label3", "B:", "Edit2", "Label6", "0.5 .. 2", Label3, Edit2, Label6);
     constantRow(46, "Label4", "Pcc:", "Edit3", "Label7", "0 ... 1", Label4, Edit3, Label7);
 
     GroupBox1 = group("GroupBox1", "Frames", {0, 88, 153, 41});
-    Label8 = label(GroupBox1, "Label8", "Frames", {8, 18, 44, 17});
-    Edit4 = edit(GroupBox1, "Edit4", {56, 16, 33, 21});
-    Edit4->setText(QStringLiteral("1"));
+    Label8 = Place<QLabel>(GroupBox1, "Label8", "Frames", {8, 18, 44, 17});
+    Edit4 = Place<QLineEdit>(GroupBox1, "Edit4", "1", {56, 16, 33, 21});
     QPalette highlighted = Edit4->palette();
     highlighted.setColor(QPalette::Base, highlighted.color(QPalette::Highlight));
     highlighted.setColor(QPalette::Text, highlighted.color(QPalette::HighlightedText));
     Edit4->setPalette(highlighted);
-    UpDown1 = Named(new UpDown(GroupBox1), "UpDown1", {89, 16, 16, 21});
+    UpDown1 = Place<UpDown>(GroupBox1, "UpDown1", {89, 16, 16, 21});
 
     GroupBox2 = group("GroupBox2", "InterPolation", {0, 136, 153, 65});
-    RadioButton1 = radio(GroupBox2, "RadioButton1", "EndPoints", {3, 16, 149, 19});
-    RadioButton2 = radio(GroupBox2, "RadioButton2", "Middle Points && Angle ", {3, 38, 149, 19});
+    RadioButton1 = Place<QRadioButton>(GroupBox2, "RadioButton1", "EndPoints", {3, 16, 149, 19});
+    RadioButton2 =
+        Place<QRadioButton>(GroupBox2, "RadioButton2", "Middle Points && Angle ", {3, 38, 149, 19});
 
     auto sideGroup = [&](const char* groupName, const char* title, int top, const char* comboName,
                          const char* listName, QGroupBox*& box, QComboBox*& combo,
                          QListWidget*& list) {
         box = group(groupName, title, {0, top, 153, 73});
-        combo = Named(new QComboBox(box), comboName, {8, 18, 137, 21});
+        combo = Place<QComboBox>(box, comboName, {8, 18, 137, 21});
         combo->setEditable(true);
         // Typed text never becomes an entry: the entries belong to the main window.
         combo->setInsertPolicy(QComboBox::NoInsert);
-        list = Named(new QListWidget(box), listName, {8, 46, 121, 17});
+        list =
+            PlaceFrame<QListWidget>(box, listName, {8, 46, 121, 17}, QFrame::Box | QFrame::Plain);
         list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        list->setFrameStyle(QFrame::Box | QFrame::Plain);
     };
     sideGroup("GroupBox3", "Source Properties", 208, "ComboBox1", "ListBox1", GroupBox3, ComboBox1,
               ListBox1);
@@ -165,12 +147,13 @@ TForm2::TForm2(QWidget* parent)
               ListBox2);
 
     GroupBox5 = group("GroupBox5", "Outgoing Properties", {0, 368, 153, 121});
-    RadioButton3 = radio(GroupBox5, "RadioButton3", "Show Lines In Frames", {3, 16, 149, 19});
-    RadioButton4 = radio(GroupBox5, "RadioButton4", "Hide Lines In Frames", {3, 38, 149, 19});
-    Label9 = label(GroupBox5, "Label9", "Refresh Rate : ", {6, 68, 84, 17});
-    Edit7 = edit(GroupBox5, "Edit7", {92, 66, 49, 21});
-    CheckBox1 = Named(new QCheckBox(QStringLiteral("Progress Info"), GroupBox5), "CheckBox1",
-                      {3, 94, 149, 19});
+    RadioButton3 =
+        Place<QRadioButton>(GroupBox5, "RadioButton3", "Show Lines In Frames", {3, 16, 149, 19});
+    RadioButton4 =
+        Place<QRadioButton>(GroupBox5, "RadioButton4", "Hide Lines In Frames", {3, 38, 149, 19});
+    Label9 = Place<QLabel>(GroupBox5, "Label9", "Refresh Rate : ", {6, 68, 84, 17});
+    Edit7 = Place<QLineEdit>(GroupBox5, "Edit7", {92, 66, 49, 21});
+    CheckBox1 = Place<QCheckBox>(GroupBox5, "CheckBox1", "Progress Info", {3, 94, 149, 19});
 
     for (QGroupBox* box : {GroupBox1, GroupBox2, GroupBox3, GroupBox4, GroupBox5}) {
         for (QWidget* child : box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
@@ -178,12 +161,9 @@ TForm2::TForm2(QWidget* parent)
         }
     }
 
-    connect(UpDown1, &UpDown::clicked, this,
-            [this](bool up) { RunCommand([&] { UpDown1Click(up); }); });
-    connect(ComboBox1, &QComboBox::activated, this,
-            [this] { RunCommand([this] { ComboBox1Change(); }); });
-    connect(ComboBox2, &QComboBox::activated, this,
-            [this] { RunCommand([this] { ComboBox2Change(); }); });
+    OnSignal(UpDown1, &UpDown::clicked, this, &TForm2::UpDown1Click);
+    OnSignal(ComboBox1, &QComboBox::activated, this, &TForm2::ComboBox1Change);
+    OnSignal(ComboBox2, &QComboBox::activated, this, &TForm2::ComboBox2Change);
     connect(ComboBox1->lineEdit(), &QLineEdit::textEdited, this,
             [this] { ComboTyped(Side::Source); });
     connect(ComboBox2->lineEdit(), &QLineEdit::textEdited, this,

@@ -375,6 +375,26 @@ class AnimationWindowTest : public QObject {
         QCOMPARE(dialogs->boxes.at(0).text, QString(" Frames:3  Height:105  Width:137"));
     }
 
+    // A showing copies the main window's frames whole or not at all: when a copy fails part
+    // way, the sequence stays as it was and the copies made so far are gone.
+    void failedFrameCopyKeepsTheSequenceAndLeavesNoHolder() {
+        Animate(Frames(3, 8, 6));
+        const std::vector<int> sequence = Sequence();
+        const auto holders = Form5->findChildren<PictureBox*>(Qt::FindDirectChildrenOnly).size();
+        // A fourth frame that was never built is copied as a white picture of the main
+        // picture's size, here more pixels than a picture may have.
+        Form1->MorphFrames.push_back(nullptr);
+        const QSize pictureSize = Form1->Image1->size();
+        Form1->Image1->resize(1 << 15, 1 << 14);
+        Reshow();
+        Form1->Image1->resize(pictureSize);
+        QCOMPARE(dialogs->boxes.size(), size_t(1));
+        QCOMPARE(dialogs->boxes[0].kind, BoxKind::ApplicationError);
+        QVERIFY(dialogs->boxes[0].text.contains("too large"));
+        QCOMPARE(Sequence(), sequence);
+        QCOMPARE(Form5->findChildren<PictureBox*>(Qt::FindDirectChildrenOnly).size(), holders);
+    }
+
     void savedNamesGetTheVqvExtension() {
         Animate(Frames(2, 3, 2));
         for (const char* typed : {"clip", "clip.avi", "a.b.c"}) {
