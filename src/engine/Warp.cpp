@@ -64,6 +64,92 @@ WeightEntry ComputeWeight(const PreparedLine& line, std::int64_t dist, const War
     return entry;
 }
 
+// Weights by whole distance, shared between the lines of a frame and of the next frame whose
+// length terms are the same (every line when P = 0, and a line whose length does not change):
+// a weight depends on the length term, A, B and the distance only. One cache per thread that
+// prepares frames; a frame drops what the frame before it did not use.
+class WeightCache {
+  public:
+    void BeginFrame(const WarpConstants& k) {
+        if (!SameBits(k.a, a_) || !SameBits(k.b, b_)) {
+            tables_.clear();
+            a_ = k.a;
+            b_ = k.b;
+        }
+        std::erase_if(tables_, [&](const Table& t) { return t.lastUsed < frame_; });
+        ++frame_;
+    }
+
+    // The weights of `line` at distances first .. last (NaN where one faults), by distance.
+    std::vector<double> Weights(const PreparedLine& line, std::int64_t first, std::int64_t last,
+                                const WarpConstants& k) {
+        std::vector<double> weights(std::size_t(last - first + 1));
+        if (last - first + 1 > kMaxShared) {
+            for (std::int64_t d = first; d <= last; ++d) {
+                weights[std::size_t(d - first)] = WeightOrNaN(line, d, k);
+            }
+            return weights;
+        }
+        Table* table = nullptr;
+        for (Table& t : tables_) {
+            if (SameBits(t.lengthTerm, line.lengthTerm) && t.lengthFault == line.lengthFault) {
+                table = &t;
+            }
+        }
+        if (table == nullptr) {
+            table = &tables_.emplace_back();
+            table->lengthTerm = line.lengthTerm;
+            table->lengthFault = line.lengthFault;
+            table->first = first;
+        }
+        table->lastUsed = frame_;
+        // Widen the table to first .. last, computing only what it lacks.
+        const std::int64_t have = std::int64_t(table->weights.size());
+        const std::int64_t from = std::min(first, table->first);
+        const std::int64_t to = std::max(last, table->first + have - 1);
+        if (from < table->first || to >= table->first + have) {
+            std::vector<double> wider(std::size_t(to - from + 1));
+            for (std::int64_t d = from; d <= to; ++d) {
+                const std::int64_t old = d - table->first;
+                wider[std::size_t(d - from)] = old >= 0 && old < have
+                                                   ? table->weights[std::size_t(old)]
+                                                   : WeightOrNaN(line, d, k);
+            }
+            table->weights = std::move(wider);
+            table->first = from;
+        }
+        std::copy_n(table->weights.begin() + (first - table->first), weights.size(),
+                    weights.begin());
+        return weights;
+    }
+
+  private:
+    // Larger tables (lines far outside the picture) are not kept.
+    static constexpr std::int64_t kMaxShared = std::int64_t(1) << 16;
+
+    struct Table {
+        double lengthTerm = 0;
+        Fault lengthFault = Fault::None;
+        std::int64_t first = 0;
+        std::vector<double> weights;
+        int lastUsed = 0;
+    };
+
+    static bool SameBits(double a, double b) {
+        return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+    }
+
+    static double WeightOrNaN(const PreparedLine& line, std::int64_t d, const WarpConstants& k) {
+        const WeightEntry entry = ComputeWeight(line, d, k);
+        return entry.fault == Fault::None ? entry.weight : std::numeric_limits<double>::quiet_NaN();
+    }
+
+    std::vector<Table> tables_;
+    double a_ = std::numeric_limits<double>::quiet_NaN();
+    double b_ = std::numeric_limits<double>::quiet_NaN();
+    int frame_ = 0;
+};
+
 constexpr std::int64_t kMinParallelWork = 16384;
 constexpr std::int64_t kMaxWeightTable = std::int64_t(1) << 20;
 // Weights up to this size cannot make a weighted sum of at most LineSlots offsets (each
@@ -167,7 +253,7 @@ double PrepareAffine(KernelLine& g, AffineValue& distance, int width, int height
 }
 
 PreparedLine PrepareLine(const ControlLine& f, const ControlLine& s, const ControlLine& t,
-                         const WarpConstants& k, int width, int height) {
+                         const WarpConstants& k, int width, int height, WeightCache& cache) {
     PreparedLine l;
     KernelLine& g = l.geometry;
     g.px = f.x1;
@@ -230,13 +316,7 @@ PreparedLine PrepareLine(const ControlLine& f, const ControlLine& s, const Contr
         const std::int64_t nearest =
             low <= 0 && high >= 0 ? 0 : std::min(std::abs(low), std::abs(high));
         const std::int64_t farthest = std::max(std::abs(low), std::abs(high));
-        std::vector<double> byDistance(std::size_t(farthest - nearest + 1));
-        for (std::int64_t d = nearest; d <= farthest; ++d) {
-            const WeightEntry entry = ComputeWeight(l, d, k);
-            byDistance[std::size_t(d - nearest)] = entry.fault == Fault::None
-                                                       ? entry.weight
-                                                       : std::numeric_limits<double>::quiet_NaN();
-        }
+        const std::vector<double> byDistance = cache.Weights(l, nearest, farthest, k);
         for (std::int64_t i = 0; i <= l.tableLast; ++i) {
             l.weights[std::size_t(i)] = byDistance[std::size_t(std::abs(low + i) - nearest)];
         }
@@ -685,9 +765,11 @@ std::vector<PreparedLine> PrepareLines(const WarpInputs& in, const WarpConstants
     std::vector<PreparedLine> lines;
     lines.reserve(std::size_t(std::max(in.lineCount, 0)));
     degenerate = in.lineCount <= 0;
+    thread_local WeightCache cache;
+    cache.BeginFrame(constants);
     for (int j = 0; j < in.lineCount; ++j) {
         lines.push_back(PrepareLine(in.frameLines[j], in.sourceLines[j], in.targetLines[j],
-                                    constants, width, height));
+                                    constants, width, height, cache));
         degenerate = degenerate || lines.back().degenerate;
     }
     return lines;
