@@ -38,10 +38,10 @@ struct PreparedLine {
     // Power(len, P), or its fault.
     double lengthTerm = 0;
     Fault lengthFault = Fault::None;
-    // Weights for every whole signed distance Round(v) this line can have inside the picture,
-    // with one more on each side, from tableLow on; NaN where the weight faults (the checked
-    // path then finds the fault). The array is padded with NaN to at least kMinTableSize
-    // entries; tableLast is the index of the last real one.
+    // Weights for every whole value of Round(s v) (KernelLine) this line can have inside the
+    // picture, with one more on each side, from tableLow on; NaN where the weight faults (the
+    // checked path then finds the fault). The array is padded with NaN as KernelLine
+    // describes; tableLast is the index of the last real entry.
     std::int64_t tableLow = 0;
     std::int64_t tableLast = -1;
     std::vector<double> weights;
@@ -196,10 +196,11 @@ double SignedDistanceNumerator(const KernelLine& g, double x, double y) {
 //   product, quotient) and adds twice; the sizes are |un gu| + |vn gv| <= |x - Px| Ax +
 //   |y - Py| Ay <= M, so it is within 5ε M of the real value (v alone within ε M). Taking the
 //   pixel's coordinate away from the rounded position is exact.
-// - The distance's table entry s v - tableLow (s = +-1, tableLow whole): negating is exact,
-//   and taking tableLow (at most max |v| + 2 <= M + 2 in size) from base adds one rounding,
-//   within ε (2M + 2).
-// So the kernel's value and the exact formula's differ by at most 14ε M + 2ε, plus terms of
+// - The distance's table entry s v - tableLow (s = +-1, tableLow whole): negating is exact;
+//   taking tableLow (at most max |v| + 2 <= M + 2 in size) from base is one more rounding,
+//   within ε (2M + 2), and top and value then round sums up to M + 2 larger: within
+//   ε (4M + 6) more than 9ε M, 14ε M + 6ε with v's own ε M.
+// So the kernel's value and the exact formula's differ by at most 14ε M + 6ε, plus terms of
 // order ε² M. The slack is 16ε M = 2^-49 M, plus 2^-50 so that rounding M, the slack and
 // 0.5 - slack cannot eat the margin. A fused multiply-add would only drop roundings. Where
 // the kernel's value has a fraction (value - Round(value), exact) below 0.5 - slack in size,
@@ -465,7 +466,6 @@ class FrameWarper {
             for (const PreparedLine& l : lines_) {
                 KernelLine kl = l.geometry;
                 kl.tableLow = double(l.tableLow);
-                kl.tableLast = double(l.tableLast);
                 kl.tableSize = double(l.weights.size());
                 kl.weights = l.weights.data();
                 kernelLines_.push_back(kl);

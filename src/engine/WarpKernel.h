@@ -36,12 +36,11 @@ struct KernelLine {
     // frame's safeFraction in size, it rounds as the exact one does.
     AffineValue offsets[4];
     AffineValue entry;
-    // weights[i] is the weight at Round(s v) = tableLow + i, for i = 0 .. tableLast (the
-    // distances of the picture's pixels with one more on each side); NaN where computing
-    // that weight faults. The array holds tableSize >= max(tableLast + 4, kMinTableSize)
-    // entries, NaN past tableLast.
+    // weights[i] is the weight at Round(s v) = tableLow + i, for every value of the picture's
+    // pixels and one more on each side; NaN where computing that weight faults. The array
+    // holds tableSize entries: at least three NaN after the last real one (four entries can
+    // be read from any real one) and at least kMinTableSize in all.
     double tableLow = 0;
-    double tableLast = 0;
     double tableSize = 0;
     const double* weights = nullptr;
 };
