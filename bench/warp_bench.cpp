@@ -2,6 +2,12 @@
 // 2 threads, and in the same run the reference warp, pixel by pixel and line by line with
 // nothing precomputed, as the baseline. The unit is pixel-line evaluations per second.
 //
+// The affine vector kernel against the dividing one it replaced, side by side: BM_Kernels
+// builds the whole scenario with each in turn, BM_KernelAlone maps every frame with each
+// kernel alone (one thread, nothing written), frame by frame in turns. Both report how many
+// times faster the affine kernel is (speedup: the median of the pairs' ratios), and
+// BM_KernelAlone the share of pixels the affine kernel sends back to the scalar path.
+//
 //   morph_bench                       every benchmark, medians of the repetitions
 //   morph_bench --write-scenario=DIR  writes DIR/source.png, DIR/target.png and
 //                                     DIR/scenario.lines for morph-render, then exits
@@ -12,7 +18,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -46,6 +55,102 @@ void BM_Engine(benchmark::State& state) {
         benchmark::DoNotOptimize(frames.data());
     }
     Report(state);
+}
+
+double ThreadSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n == 0 ? 0 : (n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2);
+}
+
+// Runs `measure(affine)` for both kernels, the order changing from call to call, so that a
+// change of the machine's load meets both alike; returns the seconds of each.
+template <typename Measure>
+std::pair<double, double> InTurns(bool& affineFirst, const Measure& measure) {
+    double seconds[2] = {};
+    for (int turn = 0; turn < 2; ++turn) {
+        const bool affine = (turn == 0) == affineFirst;
+        seconds[affine ? 0 : 1] = measure(affine);
+    }
+    affineFirst = !affineFirst;
+    return {seconds[0], seconds[1]};
+}
+
+// args: scenario, threads. Whole builds with either kernel; wall time.
+void BM_Kernels(benchmark::State& state) {
+    TheScenario();
+    const int scenario = int(state.range(0));
+    const int threads = int(state.range(1));
+    std::vector<double> ratios;
+    double dividing = 0;
+    bool affineFirst = true;
+    for (auto _ : state) {
+        const auto [affineSeconds, dividingSeconds] = InTurns(affineFirst, [&](bool affine) {
+            warp::UseKernelFormula(affine ? warp::KernelFormula::Affine
+                                          : warp::KernelFormula::Dividing);
+            const auto start = std::chrono::steady_clock::now();
+            std::vector<Bitmap> frames = Frames(scenario, threads, WarpMethod::Fast);
+            benchmark::DoNotOptimize(frames.data());
+            return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        });
+        state.SetIterationTime(affineSeconds);
+        ratios.push_back(dividingSeconds / affineSeconds);
+        dividing += dividingSeconds;
+    }
+    warp::UseKernelFormula(warp::KernelFormula::Affine);
+    state.counters["speedup"] = Median(ratios);
+    state.counters["dividing_ms"] = 1000 * dividing / double(state.iterations());
+    Report(state);
+}
+
+// args: scenario. Every frame mapped by each kernel alone; thread CPU time.
+void BM_KernelAlone(benchmark::State& state) {
+    const Scenario& s = TheScenario();
+    const MorphSettings settings = Settings(int(state.range(0)), 1);
+    const double step = FrameStep(kFrames);
+    const FrameLineSets sets = BuildFrameLineSets(s.sourceLines, s.targetLines, step, kLines,
+                                                  settings.mode, kFrames, kSide, kSide);
+    std::vector<double> ratios;
+    double affineTotal = 0, dividingTotal = 0;
+    std::int64_t sentBack = 0, pixels = 0;
+    bool affineFirst = true;
+    for (auto _ : state) {
+        double iteration = 0;
+        double t = 0;
+        for (int k = 0; k < kFrames; ++k) {
+            const WarpInputs in{s.source, s.target, sets.front(), sets.back(), sets[std::size_t(k)],
+                                kLines,   t};
+            const auto [affineSeconds, dividingSeconds] = InTurns(affineFirst, [&](bool affine) {
+                const double start = ThreadSeconds();
+                const std::int64_t back = warp::RunKernelAlone(
+                    in, settings.constants,
+                    affine ? warp::KernelFormula::Affine : warp::KernelFormula::Dividing);
+                const double seconds = ThreadSeconds() - start;
+                if (affine) {
+                    sentBack += back;
+                    pixels += std::int64_t(kSide) * kSide;
+                }
+                return seconds;
+            });
+            ratios.push_back(dividingSeconds / affineSeconds);
+            iteration += affineSeconds;
+            affineTotal += affineSeconds;
+            dividingTotal += dividingSeconds;
+            t = t + step;
+        }
+        state.SetIterationTime(iteration);
+    }
+    const double evaluations = kEvaluations * double(state.iterations());
+    state.counters["speedup"] = Median(ratios);
+    state.counters["affine_ns_per_eval"] = 1e9 * affineTotal / evaluations;
+    state.counters["dividing_ns_per_eval"] = 1e9 * dividingTotal / evaluations;
+    state.counters["sent_back"] = double(sentBack) / double(pixels);
 }
 
 // args: scenario. Also checks that the fast frames are the reference ones, bit for bit.
@@ -89,6 +194,22 @@ BENCHMARK(BM_Engine)
     ->UseRealTime()
     ->MinTime(0.5)
     ->Repetitions(7)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_Kernels)
+    ->ArgsProduct({{1, 2}, {1, 2}})
+    ->ArgNames({"S", "threads"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(5)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_KernelAlone)
+    ->DenseRange(1, 2)
+    ->ArgName("S")
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Repetitions(3)
     ->ReportAggregatesOnly();
 BENCHMARK(BM_Reference)
     ->DenseRange(1, 2)

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <exception>
@@ -37,13 +38,15 @@ struct PreparedLine {
     // Power(len, P), or its fault.
     double lengthTerm = 0;
     Fault lengthFault = Fault::None;
-    // Weights for every whole distance this line can have inside the picture, from
-    // tableOffset on; NaN where the weight faults (the checked path then finds the fault).
-    // The array is padded with NaN to at least kMinTableSize entries; tableLast is the
-    // index of the last real one.
-    std::int64_t tableOffset = 0;
+    // Weights for every whole value of Round(s v) (KernelLine) this line can have inside the
+    // picture, with one more on each side, from tableLow on; NaN where the weight faults (the
+    // checked path then finds the fault). The array is padded with NaN as KernelLine
+    // describes; tableLast is the index of the last real entry.
+    std::int64_t tableLow = 0;
     std::int64_t tableLast = -1;
     std::vector<double> weights;
+    // How far the kernel's affine values may be from the exact ones (PrepareAffine).
+    double slack = 0;
 };
 
 WeightEntry ComputeWeight(const PreparedLine& line, std::int64_t dist, const WarpConstants& k) {
@@ -61,6 +64,92 @@ WeightEntry ComputeWeight(const PreparedLine& line, std::int64_t dist, const War
     return entry;
 }
 
+// Weights by whole distance, shared between the lines of a frame and of the next frame whose
+// length terms are the same (every line when P = 0, and a line whose length does not change):
+// a weight depends on the length term, A, B and the distance only. One cache per thread that
+// prepares frames; a frame drops what the frame before it did not use.
+class WeightCache {
+  public:
+    void BeginFrame(const WarpConstants& k) {
+        if (!SameBits(k.a, a_) || !SameBits(k.b, b_)) {
+            tables_.clear();
+            a_ = k.a;
+            b_ = k.b;
+        }
+        std::erase_if(tables_, [&](const Table& t) { return t.lastUsed < frame_; });
+        ++frame_;
+    }
+
+    // The weights of `line` at distances first .. last (NaN where one faults), by distance.
+    std::vector<double> Weights(const PreparedLine& line, std::int64_t first, std::int64_t last,
+                                const WarpConstants& k) {
+        std::vector<double> weights(std::size_t(last - first + 1));
+        if (last - first + 1 > kMaxShared) {
+            for (std::int64_t d = first; d <= last; ++d) {
+                weights[std::size_t(d - first)] = WeightOrNaN(line, d, k);
+            }
+            return weights;
+        }
+        Table* table = nullptr;
+        for (Table& t : tables_) {
+            if (SameBits(t.lengthTerm, line.lengthTerm) && t.lengthFault == line.lengthFault) {
+                table = &t;
+            }
+        }
+        if (table == nullptr) {
+            table = &tables_.emplace_back();
+            table->lengthTerm = line.lengthTerm;
+            table->lengthFault = line.lengthFault;
+            table->first = first;
+        }
+        table->lastUsed = frame_;
+        // Widen the table to first .. last, computing only what it lacks.
+        const std::int64_t have = std::int64_t(table->weights.size());
+        const std::int64_t from = std::min(first, table->first);
+        const std::int64_t to = std::max(last, table->first + have - 1);
+        if (from < table->first || to >= table->first + have) {
+            std::vector<double> wider(std::size_t(to - from + 1));
+            for (std::int64_t d = from; d <= to; ++d) {
+                const std::int64_t old = d - table->first;
+                wider[std::size_t(d - from)] = old >= 0 && old < have
+                                                   ? table->weights[std::size_t(old)]
+                                                   : WeightOrNaN(line, d, k);
+            }
+            table->weights = std::move(wider);
+            table->first = from;
+        }
+        std::copy_n(table->weights.begin() + (first - table->first), weights.size(),
+                    weights.begin());
+        return weights;
+    }
+
+  private:
+    // Larger tables (lines far outside the picture) are not kept.
+    static constexpr std::int64_t kMaxShared = std::int64_t(1) << 16;
+
+    struct Table {
+        double lengthTerm = 0;
+        Fault lengthFault = Fault::None;
+        std::int64_t first = 0;
+        std::vector<double> weights;
+        int lastUsed = 0;
+    };
+
+    static bool SameBits(double a, double b) {
+        return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+    }
+
+    static double WeightOrNaN(const PreparedLine& line, std::int64_t d, const WarpConstants& k) {
+        const WeightEntry entry = ComputeWeight(line, d, k);
+        return entry.fault == Fault::None ? entry.weight : std::numeric_limits<double>::quiet_NaN();
+    }
+
+    std::vector<Table> tables_;
+    double a_ = std::numeric_limits<double>::quiet_NaN();
+    double b_ = std::numeric_limits<double>::quiet_NaN();
+    int frame_ = 0;
+};
+
 constexpr std::int64_t kMinParallelWork = 16384;
 constexpr std::int64_t kMaxWeightTable = std::int64_t(1) << 20;
 // Weights up to this size cannot make a weighted sum of at most LineSlots offsets (each
@@ -71,8 +160,101 @@ double SignedDistanceNumerator(const KernelLine& g, double x, double y) {
     return x * g.dy - y * g.dx + g.vConst;
 }
 
+// The affine form of the kernel and how far it can stray from the exact formula.
+//
+// Each value the kernel rounds is, in real arithmetic on the stored doubles (len, slen and
+// tlen taken as they are),
+//     value = s + un gu + vn gv - o
+// with the whole numbers un = (x - Px) dx + (y - Py) dy and vn = (x - Px) dy - (y - Py) dx
+// (the numerators of u and v, exact in any order), and
+//     X' - x:  s = P'x, gu = dx' / lenSq, gv =  dy' / (len len'), o = x
+//     Y' - y:  s = P'y, gu = dy' / lenSq, gv = -dx' / (len len'), o = y
+//     X'' - x, Y'' - y alike with the Target line
+//     v:       s = 0,   gu = 0,            gv = 1 / len,           o = 0.
+// Gathering x and y with Kx = dx gu + dy gv and Ky = dy gu - dx gv:
+//     value = (s - Px Kx - Py Ky) + x (Kx - ox) + y (Ky - oy),
+// which the kernel evaluates as base = (s - Px Kx) - Py Ky (per line), top = base +
+// x perColumn (per line and column) and value = top + y perRow (per lane), each step
+// rounded to double.
+//
+// Bound. Let ε = 2^-53 (one rounding moves a result by at most ε of its size), Ax = |dx gu| +
+// |dy gv| and Ay = |dy gu| + |dx gv| (at least |Kx|, |Ky| and the size of every term that
+// depends on the pixel), and
+//     M = |s| + |Px| Ax + |Py| Ay + |x| (Ax + 1) + |y| (Ay + 1)
+// taken at the picture's far corner (|x| = W - 1, |y| = H - 1). Counting roundings to first
+// order:
+// - gu takes 1 rounding and gv 2, the products dx gu and dy gv 2 and 3, their sum Kx (or
+//   difference Ky) one more: Kx is within 4ε Ax, Ky within 4ε Ay; perColumn = Kx - ox within
+//   5ε (Ax + 1), perRow within 5ε (Ay + 1).
+// - base: the products Px Kx and Py Ky are within 5ε of their size, and each subtraction adds
+//   ε of the running sum: within ε (2|s| + 7|Px| Ax + 7|Py| Ay).
+// - top: x perColumn is within 6ε |x| (Ax + 1), plus one rounding; value: y perRow within
+//   6ε |y| (Ay + 1), plus one rounding. In all, the kernel's value is within 9ε M of the real
+//   one.
+// - The exact formula u = un / lenSq, v = vn / len, u dx' + P'x + (dy' v) / len' (and alike)
+//   rounds the u term twice (quotient, product) and the v term three times (quotient,
+//   product, quotient) and adds twice; the sizes are |un gu| + |vn gv| <= |x - Px| Ax +
+//   |y - Py| Ay <= M, so it is within 5ε M of the real value (v alone within ε M). Taking the
+//   pixel's coordinate away from the rounded position is exact.
+// - The distance's table entry s v - tableLow (s = +-1, tableLow whole): negating is exact;
+//   taking tableLow (at most max |v| + 2 <= M + 2 in size) from base is one more rounding,
+//   within ε (2M + 2), and top and value then round sums up to M + 2 larger: within
+//   ε (4M + 6) more than 9ε M, 14ε M + 6ε with v's own ε M.
+// So the kernel's value and the exact formula's differ by at most 14ε M + 6ε, plus terms of
+// order ε² M. The slack is 16ε M = 2^-49 M, plus 2^-50 so that rounding M, the slack and
+// 0.5 - slack cannot eat the margin. A fused multiply-add would only drop roundings. Where
+// the kernel's value has a fraction (value - Round(value), exact) below 0.5 - slack in size,
+// the exact value lies strictly between the same two boundaries and rounds to the same whole
+// number, ties included; for the distance, Round(|v|) = |Round(s v)| since rounding is
+// symmetric. (The tests see differences of up to 4ε M in practice.)
+//
+// Sizes: with coordinates within kMaxLineCoordinate, Ax and Ay stay below 2.9e6 and
+// |x| + |Px| + |y| + |Py| below 2^28 + 2e6, so M < 8e14 and every value (the entry below
+// 2M + 2) stays below 2^51: rounding it by adding and taking away 1.5 * 2^52 is exact. The
+// slack is about 10^-11 for lines of a few hundred pixels around a picture of that size; it
+// reaches a few thousandths for a frame line of length 1 a million pixels away whose Source
+// or Target line is millions long, and 0.5 (every lane sent back) only for pictures tens of
+// millions of pixels wide.
+constexpr double kSlackPerSize = 1.0 / 562949953421312.0; // 2^-49
+constexpr double kSlackFloor = 1.0 / 1125899906842624.0;  // 2^-50
+
+// One value as above from its s, gu, gv and the coordinate o taken away (ox for x, oy for
+// y); raises `slack` to this value's slack when it is larger.
+AffineValue Affine(const KernelLine& g, double s, double gu, double gv, double ox, double oy,
+                   double farX, double farY, double& slack) {
+    const double kx = g.dx * gu + g.dy * gv;
+    const double ky = g.dy * gu - g.dx * gv;
+    AffineValue a;
+    a.base = (s - g.px * kx) - g.py * ky;
+    a.perColumn = kx - ox;
+    a.perRow = ky - oy;
+    const double ax = std::fabs(g.dx * gu) + std::fabs(g.dy * gv);
+    const double ay = std::fabs(g.dy * gu) + std::fabs(g.dx * gv);
+    const double m = std::fabs(s) + std::fabs(g.px) * ax + std::fabs(g.py) * ay + farX * (ax + 1) +
+                     farY * (ay + 1);
+    slack = std::max(slack, kSlackPerSize * m + kSlackFloor);
+    return a;
+}
+
+// Fills the affine offsets of a line and returns their slack; `distance` gets v.
+double PrepareAffine(KernelLine& g, AffineValue& distance, int width, int height) {
+    const double farX = width - 1;
+    const double farY = height - 1;
+    double slack = 0;
+    const double sides[2][5] = {{g.sx, g.sy, g.sdx, g.sdy, g.slen},
+                                {g.tx, g.ty, g.tdx, g.tdy, g.tlen}};
+    for (int side = 0; side < 2; ++side) {
+        const auto [x0, y0, dx, dy, len] = sides[side];
+        const double lens = g.len * len;
+        g.offsets[2 * side] = Affine(g, x0, dx / g.lenSq, dy / lens, 1, 0, farX, farY, slack);
+        g.offsets[2 * side + 1] = Affine(g, y0, dy / g.lenSq, -dx / lens, 0, 1, farX, farY, slack);
+    }
+    distance = Affine(g, 0, 0, 1 / g.len, 0, 0, farX, farY, slack);
+    return slack;
+}
+
 PreparedLine PrepareLine(const ControlLine& f, const ControlLine& s, const ControlLine& t,
-                         const WarpConstants& k, int width, int height) {
+                         const WarpConstants& k, int width, int height, WeightCache& cache) {
     PreparedLine l;
     KernelLine& g = l.geometry;
     g.px = f.x1;
@@ -103,32 +285,41 @@ PreparedLine PrepareLine(const ControlLine& f, const ControlLine& s, const Contr
     }
     l.lengthFault = CheckedPower(g.len, k.p, l.lengthTerm);
 
-    // v is affine in (x, y) and the division by len is monotone, so the distances of all
-    // pixels lie between those of the corners (0 when the line crosses the picture).
+    AffineValue distance;
+    l.slack = PrepareAffine(g, distance, width, height);
+    // Negating is exact, and so is rounding -v instead of v (rounding is symmetric).
+    g.distanceSign = distance.perRow < 0 ? -1.0 : 1.0;
+    distance.base = g.distanceSign * distance.base;
+    distance.perColumn = g.distanceSign * distance.perColumn;
+    distance.perRow = g.distanceSign * distance.perRow;
+
+    // s v is affine in (x, y) and the division by len is monotone, so the values of all
+    // pixels lie between those of the corners.
     double vMin = std::numeric_limits<double>::infinity();
     double vMax = -vMin;
     for (double cx : {0.0, double(width - 1)}) {
         for (double cy : {0.0, double(height - 1)}) {
-            const double v = SignedDistanceNumerator(g, cx, cy) / g.len;
+            const double v = g.distanceSign * (SignedDistanceNumerator(g, cx, cy) / g.len);
             vMin = std::min(vMin, v);
             vMax = std::max(vMax, v);
         }
     }
-    const double lowAbs =
-        (vMin <= 0 && vMax >= 0) ? 0.0 : std::min(std::fabs(vMin), std::fabs(vMax));
-    const double highAbs = std::max(std::fabs(vMin), std::fabs(vMax));
-    const auto low = static_cast<std::int64_t>(RoundEven(lowAbs));
-    const auto high = static_cast<std::int64_t>(RoundEven(highAbs));
+    const auto low = static_cast<std::int64_t>(RoundEven(vMin)) - 1;
+    const auto high = static_cast<std::int64_t>(RoundEven(vMax)) + 1;
+    g.entry = distance;
+    g.entry.base = distance.base - double(low);
     if (high - low + 1 <= kMaxWeightTable) {
-        l.tableOffset = low;
+        l.tableLow = low;
         l.tableLast = high - low;
-        l.weights.assign(std::size_t(std::max<std::int64_t>(high - low + 1, kMinTableSize)),
+        l.weights.assign(std::size_t(std::max<std::int64_t>(high - low + 4, kMinTableSize)),
                          std::numeric_limits<double>::quiet_NaN());
-        for (std::int64_t d = low; d <= high; ++d) {
-            const WeightEntry entry = ComputeWeight(l, d, k);
-            l.weights[std::size_t(d - low)] = entry.fault == Fault::None
-                                                  ? entry.weight
-                                                  : std::numeric_limits<double>::quiet_NaN();
+        // Each whole distance once, for both signs.
+        const std::int64_t nearest =
+            low <= 0 && high >= 0 ? 0 : std::min(std::abs(low), std::abs(high));
+        const std::int64_t farthest = std::max(std::abs(low), std::abs(high));
+        const std::vector<double> byDistance = cache.Weights(l, nearest, farthest, k);
+        for (std::int64_t i = 0; i <= l.tableLast; ++i) {
+            l.weights[std::size_t(i)] = byDistance[std::size_t(std::abs(low + i) - nearest)];
         }
     }
     return l;
@@ -143,7 +334,7 @@ bool LinesCanFault(const std::vector<PreparedLine>& lines) {
         if (l.degenerate || l.weights.empty()) {
             return true;
         }
-        for (std::int64_t i = 0; i <= l.tableLast; ++i) {
+        for (std::int64_t i = 1; i < l.tableLast; ++i) { // the picture's own distances
             const double w = l.weights[std::size_t(i)];
             if (!(w > 0 && w <= kSafeWeight)) {
                 return true;
@@ -262,16 +453,19 @@ class FrameWarper {
         blendSafe_ = std::fabs(1.0 - t) < kKernelBlendLimit && std::fabs(t) < kKernelBlendLimit;
         canFault_ = !blendSafe_ || LinesCanFault(lines_);
         bool tables = true;
+        double slack = 0;
         for (const PreparedLine& l : lines_) {
             tables = tables && !l.weights.empty();
+            slack = std::max(slack, l.slack);
         }
-        if (kernel != nullptr && tables && blendSafe_ && !lines_.empty()) {
+        // A slack of 0.5 or more (only for pictures millions of pixels wide) would send every
+        // lane of the affine kernel back, and could take its table entries outside.
+        if (kernel != nullptr && tables && blendSafe_ && !lines_.empty() && slack < 0.5) {
             kernel_ = kernel;
             kernelLines_.reserve(lines_.size());
             for (const PreparedLine& l : lines_) {
                 KernelLine kl = l.geometry;
-                kl.tableLow = double(l.tableOffset);
-                kl.tableLast = double(l.tableLast);
+                kl.tableLow = double(l.tableLow);
                 kl.tableSize = double(l.weights.size());
                 kl.weights = l.weights.data();
                 kernelLines_.push_back(kl);
@@ -284,11 +478,29 @@ class FrameWarper {
             frame_.target = target_.data();
             frame_.keep = 1.0 - t;
             frame_.take = t;
+            frame_.safeFraction = 0.5 - slack;
         }
     }
 
     int width() const { return width_; }
     int height() const { return height_; }
+
+    // Runs the kernel over every pixel, throwing the colours away; returns how many pixels it
+    // left to the scalar path, or -1 without a kernel.
+    std::int64_t KernelAlone() const {
+        if (kernel_ == nullptr) {
+            return -1;
+        }
+        MappedRows mapped;
+        std::int64_t sentBack = 0;
+        for (int x = 0; x < width_; ++x) {
+            for (int y0 = 0; y0 < height_; y0 += kMapRows) {
+                kernel_(frame_, x, y0, std::min(kMapRows, height_ - y0), mapped);
+                sentBack += std::popcount(mapped.unusual);
+            }
+        }
+        return sentBack;
+    }
 
     // Maps and writes pixel (x, y) on the scalar path; returns the fault instead of writing
     // when there is one.
@@ -453,8 +665,10 @@ class FrameWarper {
             const double ys = RoundEven(u * g.sdy + g.sy - (g.sdx * v) / g.slen);
             const double xt = RoundEven(u * g.tdx + g.tx + (g.tdy * v) / g.tlen);
             const double yt = RoundEven(u * g.tdy + g.ty - (g.tdx * v) / g.tlen);
-            const auto dist = static_cast<std::int64_t>(RoundEven(std::fabs(v)));
-            const std::uint64_t index = std::uint64_t(dist - l.tableOffset);
+            const double rounded = RoundEven(g.distanceSign * v); // |Round(+-v)| = Round(|v|)
+            const auto dist = static_cast<std::int64_t>(std::fabs(rounded));
+            const std::uint64_t index =
+                std::uint64_t(static_cast<std::int64_t>(rounded) - l.tableLow);
             double w = 0;
             if (index < std::uint64_t(l.tableLast + 1)) {
                 w = l.weights[index];
@@ -546,12 +760,46 @@ class FrameWarper {
     std::vector<std::pair<std::int64_t, Fault>> results_;
 };
 
+std::vector<PreparedLine> PrepareLines(const WarpInputs& in, const WarpConstants& constants,
+                                       int width, int height, bool& degenerate) {
+    std::vector<PreparedLine> lines;
+    lines.reserve(std::size_t(std::max(in.lineCount, 0)));
+    degenerate = in.lineCount <= 0;
+    thread_local WeightCache cache;
+    cache.BeginFrame(constants);
+    for (int j = 0; j < in.lineCount; ++j) {
+        lines.push_back(PrepareLine(in.frameLines[j], in.sourceLines[j], in.targetLines[j],
+                                    constants, width, height, cache));
+        degenerate = degenerate || lines.back().degenerate;
+    }
+    return lines;
+}
+
 int ThreadCount(int requested) {
     const int available = std::max(1, omp_get_num_procs());
     return requested <= 0 ? available : std::min(requested, std::max(available, 1) * 4);
 }
 
 } // namespace
+
+namespace warp {
+
+std::int64_t RunKernelAlone(const WarpInputs& in, const WarpConstants& constants,
+                            KernelFormula formula) {
+    bool degenerate = false;
+    std::vector<PreparedLine> lines =
+        PrepareLines(in, constants, in.source.width(), in.source.height(), degenerate);
+    if (degenerate || !in.source.sameSize(in.target)) {
+        return -1;
+    }
+    Bitmap blend, warpedSource, warpedTarget;
+    const FrameWarper warper({blend, warpedSource, warpedTarget}, in.source, in.target,
+                             std::move(lines), in.t, constants,
+                             KernelFor(ActiveKernelLevel(), formula));
+    return warper.KernelAlone();
+}
+
+} // namespace warp
 
 double Power(double base, double exponent) {
     double result = 0;
@@ -608,14 +856,8 @@ WarpOutcome WarpFrame(const WarpOutputs& out, const WarpInputs& in, const WarpCo
         return ReferenceWarpFrame(out, copied, constants, control);
     }
 
-    std::vector<PreparedLine> lines;
-    lines.reserve(std::size_t(std::max(in.lineCount, 0)));
-    bool degenerate = in.lineCount <= 0;
-    for (int j = 0; j < in.lineCount; ++j) {
-        lines.push_back(PrepareLine(in.frameLines[j], in.sourceLines[j], in.targetLines[j],
-                                    constants, width, height));
-        degenerate = degenerate || lines.back().degenerate;
-    }
+    bool degenerate = false;
+    std::vector<PreparedLine> lines = PrepareLines(in, constants, width, height, degenerate);
     if (degenerate) {
         // Every pixel meets every line, so the very first pixel fails, before any is written.
         PixelMap unused{};
@@ -624,7 +866,7 @@ WarpOutcome WarpFrame(const WarpOutputs& out, const WarpInputs& in, const WarpCo
     }
 
     FrameWarper warper(out, source, target, std::move(lines), in.t, constants,
-                       KernelFor(ActiveKernelLevel()));
+                       KernelFor(ActiveKernelLevel(), ActiveKernelFormula()));
     const int threads = ThreadCount(threadLimit);
     // Column x0 is a progress column: its first pixel, the progress point, then the rest of
     // the columns up to the next progress column, computed in parallel. Everything but the

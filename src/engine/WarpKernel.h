@@ -3,9 +3,20 @@
 // chosen at run time. Engine-internal.
 #pragma once
 
+#include "engine/Warp.h"
+
 #include <cstdint>
 
 namespace morph::warp {
+
+// One value of a line pair that only matters once rounded, as an affine function of the
+// pixel: close to base + x * perColumn + y * perRow (how close: see PrepareAffine in
+// Warp.cpp).
+struct AffineValue {
+    double base = 0;
+    double perColumn = 0;
+    double perRow = 0;
+};
 
 // One line pair as the kernels read it. Coordinates, differences and lenSq are whole numbers
 // held exactly in doubles; len, slen and tlen are their square roots.
@@ -16,11 +27,20 @@ struct KernelLine {
     double lenSq = 0, len = 0;
     double sx = 0, sy = 0, sdx = 0, sdy = 0, slen = 0; // Source line
     double tx = 0, ty = 0, tdx = 0, tdy = 0, tlen = 0; // Target line
-    // weights[i] is the weight at the whole distance tableLow + i, for i = 0 .. tableLast;
-    // NaN where computing that weight faults. The array holds tableSize >= kMinTableSize
-    // entries, NaN past tableLast.
+    // The weight depends on |v| only; the tables are indexed by s v, with the sign s = +-1
+    // chosen so that s v does not fall from row to row (down a column).
+    double distanceSign = 1;
+    // Without division: the four read positions less the pixel (X' - x, Y' - y, X'' - x,
+    // Y'' - y), and s v less tableLow (the entry of its weight). Each lies so close to the
+    // exact formula's value that where its fraction (value - Round(value)) is below the
+    // frame's safeFraction in size, it rounds as the exact one does.
+    AffineValue offsets[4];
+    AffineValue entry;
+    // weights[i] is the weight at Round(s v) = tableLow + i, for every value of the picture's
+    // pixels and one more on each side; NaN where computing that weight faults. The array
+    // holds tableSize entries: at least three NaN after the last real one (four entries can
+    // be read from any real one) and at least kMinTableSize in all.
     double tableLow = 0;
-    double tableLast = 0;
     double tableSize = 0;
     const double* weights = nullptr;
 };
@@ -44,6 +64,10 @@ struct KernelFrame {
     // The blend's factors 1 - t and t; |1 - t| and |t| are below kKernelBlendLimit.
     double keep = 0;
     double take = 0;
+    // A lane where one of the affine values has a fraction of this size or more is left to
+    // the scalar path. Above 0: the affine values are within 0.5 of the exact ones, so their
+    // table entries are within one of the pixels' ones.
+    double safeFraction = 0;
 };
 
 // With both blend factors below this in size every blended byte fits a 32-bit integer
@@ -58,15 +82,14 @@ struct MappedRows {
     std::uint32_t source[kMapRows];
     std::uint32_t target[kMapRows];
     std::uint32_t blend[kMapRows];
-    // Bit i set: pixel i met something unusual (a weight that faults, a distance outside the
-    // table, a sum that is not finite or zero, a position out of range) and must be redone
-    // by the checked scalar path; its colours are then meaningless.
+    // Bit i set: pixel i met something unusual (a value too near a rounding boundary to
+    // trust, a weight that faults, a sum that is not finite or zero, a position out of range)
+    // and must be redone by the scalar path; its colours are then meaningless.
     std::uint64_t unusual = 0;
 };
 
 // Maps pixels (x, y0 + i) for 0 <= i < rows <= kMapRows, reads their colours and blends
-// them, with the same operations in the same order as the scalar warp, so every pixel that
-// is not flagged equals the scalar one bit for bit.
+// them so that every pixel that is not flagged equals the scalar one bit for bit.
 using MapRowsFn = void (*)(const KernelFrame& frame, int x, int y0, int rows, MappedRows& out);
 
 enum class KernelLevel { Scalar = 0, Sse2 = 1, Avx2 = 2, Avx512 = 3 };
@@ -80,7 +103,27 @@ KernelLevel ActiveKernelLevel();
 // Caps the level for the frames that follow (tests run every level on one machine).
 void LimitKernelLevel(KernelLevel level);
 
-// The kernel of a level; null for Scalar.
-MapRowsFn KernelFor(KernelLevel level);
+// How a kernel finds a pixel's read positions and distances.
+enum class KernelFormula {
+    // Affine in the pixel, no division; lanes near a rounding boundary go to the scalar path.
+    Affine,
+    // The exact formula with its six divisions per line, as the scalar path computes it. Only
+    // kept so that morph_bench can measure the affine kernel against it in one run.
+    Dividing,
+};
+
+// The formula the warp uses (Affine unless changed).
+KernelFormula ActiveKernelFormula();
+void UseKernelFormula(KernelFormula formula);
+
+// The kernel of a level and formula; null for Scalar.
+MapRowsFn KernelFor(KernelLevel level, KernelFormula formula = KernelFormula::Affine);
+
+// Maps every pixel of the frame with the kernel of the active level and `formula`, as the warp
+// does, and throws the colours away. Returns how many pixels the kernel left to the scalar
+// path, or -1 when the frame would not go to a kernel. Lets morph_bench time the kernels
+// alone and count the pixels they send back.
+std::int64_t RunKernelAlone(const WarpInputs& in, const WarpConstants& constants,
+                            KernelFormula formula);
 
 } // namespace morph::warp

@@ -13,6 +13,7 @@
 // values (its bug 105593).
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #include <immintrin.h>
 #pragma GCC diagnostic pop
 #define MORPH_X86_KERNELS 1
@@ -49,6 +50,12 @@ struct Lanes {
         const V whole = _mm_cmpnlt_pd(magnitude, two52);
         return _mm_or_pd(_mm_and_pd(whole, a), _mm_andnot_pd(whole, rounded));
     }
+    // Below 2^51 in size: 1.5 * 2^52 + a lies where the doubles are the whole numbers.
+    static V RoundSmall(V a) {
+        const V shift = _mm_set1_pd(6755399441055744.0);
+        return _mm_sub_pd(_mm_add_pd(a, shift), shift);
+    }
+    static V MulAdd(V a, V b, V c) { return _mm_add_pd(_mm_mul_pd(a, b), c); }
     static M None() { return _mm_setzero_pd(); }
     static M Or(M a, M b) { return _mm_or_pd(a, b); }
     static M Equal(V a, V b) { return _mm_cmpeq_pd(a, b); }
@@ -59,6 +66,10 @@ struct Lanes {
         const __m128i i = _mm_cvttpd_epi32(index);
         return _mm_set_pd(table[_mm_cvtsi128_si32(_mm_shuffle_epi32(i, 1))],
                           table[_mm_cvtsi128_si32(i)]);
+    }
+    static std::int64_t First(V) { return 0; }
+    static V LookupRising(const double* table, V index, std::int64_t, double size, M& bad) {
+        return Lookup(table, index, size, bad);
     }
     using I = __m128i; // the low two 32-bit lanes
     static I ToInt(V a) { return _mm_cvttpd_epi32(a); }
@@ -81,7 +92,7 @@ struct Lanes {
 } // namespace sse2
 
 #pragma GCC push_options
-#pragma GCC target("avx2")
+#pragma GCC target("avx2,fma")
 
 namespace avx2 {
 
@@ -104,6 +115,8 @@ struct Lanes {
     static V Round(V a) {
         return _mm256_round_pd(a, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
     }
+    static V RoundSmall(V a) { return Round(a); }
+    static V MulAdd(V a, V b, V c) { return _mm256_fmadd_pd(a, b, c); }
     static M None() { return _mm256_setzero_pd(); }
     static M Or(M a, M b) { return _mm256_or_pd(a, b); }
     static M Equal(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_EQ_OQ); }
@@ -112,6 +125,26 @@ struct Lanes {
     static unsigned Bits(M m) { return unsigned(_mm256_movemask_pd(m)); }
     static V Lookup(const double* table, V index, double, M&) {
         return _mm256_i32gather_pd(table, _mm256_cvttpd_epi32(index), 8);
+    }
+    // The affine kernel's entries do not fall along the lanes (rows), and rise by at most
+    // 1 + 2^-52 per row before rounding (|dx| / len), so lane 0 holds the smallest and the
+    // four doubles from there hold the entries of every lane that is not flagged (a lane
+    // three rows on could only round to 4 more when one of the two lies within the slack of
+    // a boundary). The four are picked by a permutation of 32-bit halves whose indices,
+    // 2 o and 2 o + 1 for the offset o = entry - first (3 bits each), are the low and high
+    // words of the double 2^52 + 2^32 + o (2^33 + 2), made exactly by one multiply-add. A
+    // flagged lane's offset past 3 picks some entry of the four.
+    static std::int64_t First(V entry) { return _mm_cvttsd_si64(_mm256_castpd256_pd128(entry)); }
+    static V LookupRising(const double* table, V entry, std::int64_t first, double, M&) {
+        const double* window = table + first;
+        constexpr double kStep = 8589934594.0;       // 2^33 + 2
+        constexpr double kBase = 4503603922337792.0; // 2^52 + 2^32
+        const V start = _mm256_broadcastsd_pd(_mm256_castpd256_pd128(entry));
+        const V pick =
+            _mm256_fmadd_pd(entry, _mm256_set1_pd(kStep),
+                            _mm256_fnmadd_pd(start, _mm256_set1_pd(kStep), _mm256_set1_pd(kBase)));
+        return _mm256_castps_pd(_mm256_permutevar8x32_ps(_mm256_castpd_ps(_mm256_loadu_pd(window)),
+                                                         _mm256_castpd_si256(pick)));
     }
     using I = __m128i;
     static I ToInt(V a) { return _mm256_cvttpd_epi32(a); }
@@ -158,6 +191,8 @@ struct Lanes {
     static V Round(V a) {
         return _mm512_roundscale_pd(a, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
     }
+    static V RoundSmall(V a) { return Round(a); }
+    static V MulAdd(V a, V b, V c) { return _mm512_fmadd_pd(a, b, c); }
     static M None() { return 0; }
     static M Or(M a, M b) { return M(a | b); }
     static M Equal(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_EQ_OQ); }
@@ -178,6 +213,10 @@ struct Lanes {
                 _mm512_cmp_pd_mask(offset, _mm512_set1_pd(15), _CMP_GT_OQ));
         const __m512i select = _mm512_cvtepi32_epi64(_mm512_cvttpd_epi32(offset));
         return _mm512_permutex2var_pd(_mm512_loadu_pd(window), select, _mm512_loadu_pd(window + 8));
+    }
+    static std::int64_t First(V) { return 0; }
+    static V LookupRising(const double* table, V index, std::int64_t, double size, M& bad) {
+        return Lookup(table, index, size, bad);
     }
     using I = __m256i;
     static I ToInt(V a) { return _mm512_cvttpd_epi32(a); }
@@ -212,7 +251,7 @@ KernelLevel DetectLevel() {
     if (__builtin_cpu_supports("avx512f")) {
         return KernelLevel::Avx512;
     }
-    if (__builtin_cpu_supports("avx2")) {
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
         return KernelLevel::Avx2;
     }
     return KernelLevel::Sse2;
@@ -222,6 +261,7 @@ KernelLevel DetectLevel() {
 }
 
 std::atomic<int> levelLimit{int(KernelLevel::Avx512)};
+std::atomic<int> formulaInUse{int(KernelFormula::Affine)};
 
 } // namespace
 
@@ -240,15 +280,24 @@ void LimitKernelLevel(KernelLevel level) {
     levelLimit.store(int(level), std::memory_order_relaxed);
 }
 
-MapRowsFn KernelFor(KernelLevel level) {
+KernelFormula ActiveKernelFormula() {
+    return KernelFormula(formulaInUse.load(std::memory_order_relaxed));
+}
+
+void UseKernelFormula(KernelFormula formula) {
+    formulaInUse.store(int(formula), std::memory_order_relaxed);
+}
+
+MapRowsFn KernelFor(KernelLevel level, KernelFormula formula) {
+    [[maybe_unused]] const bool affine = formula == KernelFormula::Affine;
     switch (level) {
 #ifdef MORPH_X86_KERNELS
     case KernelLevel::Avx512:
-        return &avx512::MapRows;
+        return affine ? &avx512::MapRows : &avx512::MapRowsDividing;
     case KernelLevel::Avx2:
-        return &avx2::MapRows;
+        return affine ? &avx2::MapRows : &avx2::MapRowsDividing;
     case KernelLevel::Sse2:
-        return &sse2::MapRows;
+        return affine ? &sse2::MapRows : &sse2::MapRowsDividing;
 #endif
     default:
         return nullptr;

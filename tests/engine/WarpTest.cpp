@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <random>
 #include <string>
@@ -282,9 +284,14 @@ bool ExpectSameAsReference(const WarpCase& c, std::mt19937& rng, const std::stri
         WarpFrame(expected.outputs(), {src, tgt, c.s, c.t, c.f, c.n, c.param}, c.k, reference);
     });
     const int top = int(warp::SupportedKernelLevel());
-    for (int level = 0; level <= top; ++level) {
+    // Every level with the affine kernel, then the widest with the dividing one.
+    for (int run = 0; run <= top + 1; ++run) {
+        const int level = std::min(run, top);
+        const bool dividing = run > top;
         warp::LimitKernelLevel(warp::KernelLevel(level));
-        for (int threads = 1; threads <= (level == top ? 3 : 1); ++threads) {
+        warp::UseKernelFormula(dividing ? warp::KernelFormula::Dividing
+                                        : warp::KernelFormula::Affine);
+        for (int threads = 1; threads <= (run == top ? 3 : 1); ++threads) {
             Frame actual{Bitmap(c.w, c.h), Bitmap(c.w, c.h), Bitmap(c.w, c.h)};
             std::vector<int> columns;
             WarpControl control;
@@ -298,48 +305,75 @@ bool ExpectSameAsReference(const WarpCase& c, std::mt19937& rng, const std::stri
                 WarpFrame(actual.outputs(), {src, tgt, c.s, c.t, c.f, c.n, c.param}, c.k, control,
                           threads);
             });
-            const std::string where =
-                name + " level " + std::to_string(level) + " threads " + std::to_string(threads);
+            const std::string where = name + " level " + std::to_string(level) +
+                                      (dividing ? " dividing" : "") + " threads " +
+                                      std::to_string(threads);
             EXPECT_EQ(error, expectedError) << where;
             EXPECT_EQ(actual.blend, expected.blend) << where;
             EXPECT_EQ(actual.warpedSource, expected.warpedSource) << where;
             EXPECT_EQ(actual.warpedTarget, expected.warpedTarget) << where;
             EXPECT_EQ(columns, expectedColumns) << where;
             if (::testing::Test::HasFailure()) {
-                warp::LimitKernelLevel(warp::KernelLevel::Avx512);
-                return !expectedError.empty();
+                run = top + 1;
+                break;
             }
         }
     }
     warp::LimitKernelLevel(warp::KernelLevel::Avx512);
+    warp::UseKernelFormula(warp::KernelFormula::Affine);
     return !expectedError.empty();
 }
 
-// Random small frames against the reference warp, faults included: frame, Source and Target
-// lines drawn independently, now and then far outside the picture or of zero length, and
-// blend parameters outside [0, 1].
+// Random frames against the reference warp, faults included: frame, Source and Target
+// lines drawn independently, now and then anywhere up to the coordinate limit (short frame
+// lines far away mapped onto long ones make the largest values the kernels round) or of
+// zero length, pictures now and then up to 4096 wide or high (a few rows or columns: the
+// kernels' column and row arithmetic is what matters), and blend parameters outside [0, 1].
 TEST(Warp, MatchesTheReferenceWarpBitForBit) {
     std::mt19937 rng(20261208);
     const double as[] = {2, 1, 0, 0.5, -1, 10};
     const double bs[] = {1, 2, 0.5, 1.5, 0, 3};
     const double ps[] = {0, 0.5, 1, 0.25, 2};
     const double odd[] = {-3, 2.5, 1e7, 1e300, std::nan("")};
+    constexpr int kLimit = kMaxLineCoordinate;
     int faults = 0;
-    const int rounds = 200;
+    const int rounds = 240;
     for (int round = 0; round < rounds && !HasFailure(); ++round) {
         WarpCase c;
         c.w = 1 + int(rng() % 30);
         c.h = 1 + int(rng() % 30);
+        if (rng() % 6 == 0) { // 4096 or up to 4096 wide and a few rows high, or turned
+            const int along = rng() % 2 ? 4096 : 1000 + int(rng() % 3097);
+            const int across = 1 + int(rng() % 3);
+            c.w = rng() % 2 ? along : across;
+            c.h = c.w == along ? across : along;
+        }
         c.n = 1 + int(rng() % 6);
-        const bool far = rng() % 8 == 0;
-        const int reach = far ? kMaxLineCoordinate : 3;
-        std::uniform_int_distribution<int> px(-reach, c.w + reach), py(-reach, c.h + reach);
+        const bool far = rng() % 5 == 0;
+        const int reach = far ? kLimit : 3;
+        auto coordinate = [&](int size) {
+            if (!far) {
+                return std::uniform_int_distribution<int>(-reach, size + reach)(rng);
+            }
+            switch (rng() % 4) {
+            case 0:
+                return rng() % 2 ? kLimit : -kLimit;
+            case 1:
+                return std::uniform_int_distribution<int>(-3, size + 3)(rng);
+            default:
+                return std::uniform_int_distribution<int>(-kLimit, kLimit)(rng);
+            }
+        };
         for (int i = 0; i < c.n; ++i) {
             for (LineSet* set : {&c.s, &c.t, &c.f}) {
-                (*set)[i] = {px(rng), py(rng), px(rng), py(rng)};
-                if (rng() % 12 != 0 && (*set)[i].x1 == (*set)[i].x2 &&
-                    (*set)[i].y1 == (*set)[i].y2) {
-                    (*set)[i].x2 += 1;
+                ControlLine& l = (*set)[i];
+                l = {coordinate(c.w), coordinate(c.h), coordinate(c.w), coordinate(c.h)};
+                if (far && set == &c.f && rng() % 3 == 0) { // a short line far away
+                    l.x2 = std::clamp(l.x1 + int(rng() % 5) - 2, -kLimit, kLimit);
+                    l.y2 = std::clamp(l.y1 + int(rng() % 5) - 2, -kLimit, kLimit);
+                }
+                if (rng() % 12 != 0 && l.x1 == l.x2 && l.y1 == l.y2) {
+                    l.x2 += l.x2 < kLimit ? 1 : -1;
                 }
             }
         }
@@ -350,6 +384,93 @@ TEST(Warp, MatchesTheReferenceWarpBitForBit) {
     }
     EXPECT_GT(faults, rounds / 20) << "the random cases should also exercise faults";
     EXPECT_LT(faults, rounds * 4 / 5) << "and mostly complete";
+}
+
+// The values the exact formula rounds for pixel (x, y) and line pair j, in its order:
+// X', Y', X'', Y'' and |v|.
+std::array<double, 5> ExactValues(const WarpCase& c, int j, int x, int y) {
+    const ControlLine& f = c.f[std::size_t(j)];
+    const double dx = double(f.x2) - f.x1;
+    const double dy = double(f.y2) - f.y1;
+    const double u = ((x - double(f.x1)) * dx + (y - double(f.y1)) * dy) / (dx * dx + dy * dy);
+    const double v = (x * dy - y * dx + dx * f.y1 - dy * f.x1) / std::sqrt(dy * dy + dx * dx);
+    std::array<double, 5> values{};
+    const ControlLine* sides[2] = {&c.s[std::size_t(j)], &c.t[std::size_t(j)]};
+    for (int side = 0; side < 2; ++side) {
+        const ControlLine& l = *sides[side];
+        const double sdx = double(l.x2) - l.x1;
+        const double sdy = double(l.y2) - l.y1;
+        const double slen = std::sqrt(sdy * sdy + sdx * sdx);
+        values[std::size_t(2 * side)] = u * sdx + l.x1 + (sdy * v) / slen;
+        values[std::size_t(2 * side + 1)] = u * sdy + l.y1 - (sdx * v) / slen;
+    }
+    values[4] = std::fabs(v);
+    return values;
+}
+
+// Line pairs whose read positions and distances fall on rounding boundaries (x.5) or within
+// a unit in the last place of one: the Source and Target lines are the frame line turned by
+// quarter turns or mirrored and scaled by 1 to 4, so that their products of lengths are
+// whole or rational while the formula divides by square roots one at a time, and some frame
+// lines have even whole lengths (distances of x.5). Every pixel must match the reference
+// warp, and the cases must really contain such values and make the affine kernel send
+// pixels back.
+TEST(Warp, MatchesTheReferenceWarpOnRoundingBoundaries) {
+    std::mt19937 rng(905);
+    const int directions[][2] = {{1, 1}, {1, 2}, {1, 3}, {2, 3}, {3, 4}, {6, 8},
+                                 {4, 0}, {0, 6}, {5, 5}, {7, 1}, {2, 2}, {1, 0}};
+    const double as[] = {2, 1, 0.5, 3};
+    const double bs[] = {1, 2, 0.5, 1.5};
+    const double ps[] = {0, 0.5, 1};
+    auto turned = [&](int a, int b, int scale, int x, int y) {
+        const int turns[8][4] = {{1, 0, 0, 1},  {0, -1, 1, 0}, {-1, 0, 0, -1}, {0, 1, -1, 0},
+                                 {1, 0, 0, -1}, {-1, 0, 0, 1}, {0, 1, 1, 0},   {0, -1, -1, 0}};
+        const int* m = turns[rng() % 8];
+        return ControlLine{x, y, x + scale * (m[0] * a + m[1] * b),
+                           y + scale * (m[2] * a + m[3] * b)};
+    };
+    long ties = 0, nearTies = 0, sentBack = 0;
+    const int rounds = 60;
+    for (int round = 0; round < rounds && !HasFailure(); ++round) {
+        WarpCase c;
+        c.w = 24;
+        c.h = 24;
+        c.n = 1 + int(rng() % 3);
+        std::uniform_int_distribution<int> at(-6, 30);
+        for (int i = 0; i < c.n; ++i) {
+            const int* d = directions[rng() % std::size(directions)];
+            const int a = rng() % 2 ? d[0] : -d[0];
+            const int b = rng() % 2 ? d[1] : -d[1];
+            c.f[std::size_t(i)] = turned(a, b, 1, at(rng), at(rng));
+            c.s[std::size_t(i)] = turned(a, b, 1 + int(rng() % 4), at(rng), at(rng));
+            c.t[std::size_t(i)] = turned(a, b, 1 + int(rng() % 4), at(rng), at(rng));
+        }
+        c.k = {as[rng() % 4], bs[rng() % 4], ps[rng() % 3]};
+        c.param = double(rng() % 1000) / 999;
+        c.step = 1 + int(rng() % 24);
+        EXPECT_FALSE(ExpectSameAsReference(c, rng, "round " + std::to_string(round)));
+        for (int j = 0; j < c.n; ++j) {
+            for (int x = 0; x < c.w; ++x) {
+                for (int y = 0; y < c.h; ++y) {
+                    for (double value : ExactValues(c, j, x, y)) {
+                        const double off = std::fabs(value - (std::floor(value) + 0.5));
+                        const double ulp =
+                            std::nextafter(std::fabs(value), INFINITY) - std::fabs(value);
+                        ties += off == 0;
+                        nearTies += off > 0 && off <= ulp;
+                    }
+                }
+            }
+        }
+        const Bitmap src = Coordinates(c.w, c.h), tgt = Coordinates(c.w, c.h, 7);
+        sentBack += warp::RunKernelAlone({src, tgt, c.s, c.t, c.f, c.n, c.param}, c.k,
+                                         warp::KernelFormula::Affine);
+    }
+    EXPECT_GT(ties, 1000) << "values exactly on a boundary";
+    EXPECT_GT(nearTies, 10) << "values a unit in the last place from one";
+    if (warp::SupportedKernelLevel() != warp::KernelLevel::Scalar) {
+        EXPECT_GT(sentBack, 1000) << "pixels the affine kernel leaves to the scalar path";
+    }
 }
 
 // Random frames of real builds: line pairs interpolated in either mode by BuildFrameLineSets
