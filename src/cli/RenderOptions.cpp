@@ -209,10 +209,10 @@ std::string RenderSynopsis() {
     return "Usage:\n"
            "  morph-render --source S --target T --lines L [--frames N] [--a A] [--b B]\n"
            "               [--p P] [--mode endpoints|middle] [--vqv OUT.vQv] [--png-dir DIR]\n"
-           "               [--avi OUT.avi] [--video OUT.mp4|.webm|.gif|.webp|.apng [--quality Q]]\n"
-           "               [--wav W.wav] [--frame-time MS] [--direction "
-           "forward|backward|pingpong]\n"
-           "               [--threads K] [--warp fast|reference]\n"
+           "               [--avi OUT.avi] [--video OUT.mp4|webm|gif|webp|apng]\n"
+           "               [--quality Q] [--wav W.wav] [--frame-time MS]\n"
+           "               [--direction forward|backward|pingpong] [--threads K]\n"
+           "               [--warp fast|reference]\n"
            "  morph-render --demo [--threads K]\n"
            "  morph-render --help\n";
 }
@@ -221,7 +221,8 @@ std::string RenderUsage() {
     return RenderSynopsis() + "\n" +
            "Renders the morph of picture S into picture T along the line pairs of the lines\n"
            "file L, N frames from S to T, and writes them as an animation file, PNG frames\n"
-           "(DIR/frame_000.png, ...), an uncompressed AVI video and/or a video to play anywhere.\n"
+           "(DIR/frame_000.png, ...), an uncompressed AVI video and/or a video that plays\n"
+           "anywhere.\n"
            "\n"
            "  --source S, --target T  pictures of the same size (BMP, PNG, JPEG, ...)\n"
            "  --lines L               UTF-8 text, one line per control line:\n"
@@ -240,7 +241,7 @@ std::string RenderUsage() {
            "                          looping); an .mp4 of an odd size gets its last column or\n"
            "                          row repeated to make it even\n"
            "  --quality Q             quality of that video: the CRF of .mp4 (0-51, default 18)\n"
-           "                          and .webm (0-63, default 28), lower is better; the quality\n"
+           "                          and .webm (0-63, default 24), lower is better; the quality\n"
            "                          of .webp (0-100, default 90)\n"
            "  --wav W.wav             add the sound of a WAV file to the AVI video and to an .mp4\n"
            "                          (AAC) or .webm (Opus) video, cut or padded to its length\n"

@@ -151,6 +151,7 @@ struct VideoWriter::Impl {
     std::vector<std::uint8_t> bytes; // a frame in the encoder's byte order
 
     int frames = 0;
+    bool headerWritten = false;
     std::atomic<bool> cancelled{false};
     State state = State::Open;
 
@@ -228,6 +229,11 @@ void VideoWriter::Impl::Start() {
         Set(&options, "movflags", "+faststart");
         break;
     case VideoFormat::Gif:
+        Set(&options, "loop", "0"); // for ever
+        // The last frame's delay, which the muxer cannot take from a next frame (it would
+        // write 0 for an animation of one frame).
+        Set(&options, "final_delay", std::to_string(GifDelay(settings.frameTimeMs)));
+        break;
     case VideoFormat::WebP:
         Set(&options, "loop", "0"); // for ever
         break;
@@ -240,6 +246,7 @@ void VideoWriter::Impl::Start() {
     ClearLibraryMessage();
     result = avformat_write_header(context, &options);
     av_dict_free(&options);
+    headerWritten = result >= 0;
     CheckFile(result, "could not start");
 }
 
@@ -468,6 +475,7 @@ void VideoWriter::Impl::Finish() {
     }
     CheckCancel();
     ClearLibraryMessage();
+    headerWritten = false;
     CheckFile(av_write_trailer(muxer.get()), "could not finish");
     CheckFile(avio_closep(&muxer->pb), "could not finish");
     file->commit();
@@ -494,6 +502,12 @@ void VideoWriter::Impl::CheckCancel() {
 
 void VideoWriter::Impl::Abandon() noexcept {
     state = State::Failed;
+    // The GIF muxer holds a frame back until the next one gives its delay, and frees it only
+    // when it ends; what it writes then goes with the temporary.
+    if (headerWritten && info->format == VideoFormat::Gif) {
+        av_write_trailer(muxer.get());
+    }
+    headerWritten = false;
     gif.reset();
     sound.reset();
     encoder.reset();

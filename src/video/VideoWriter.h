@@ -20,7 +20,8 @@
 //   from frame to frame; it is dithered with an ordered pattern, which stays still where the
 //   picture does. The animation loops forever, and so do WebP and APNG.
 // - WebP: the encoder merges a frame identical to the one before into a longer frame; the
-//   animation plays the same, with fewer frames in the file.
+//   animation plays the same, with fewer frames in the file. A single frame makes a still
+//   picture in WebP and APNG.
 // - Sound: AAC in MP4 and Opus in WebM, cut or padded with silence to the video's length.
 //   GIF, WebP and APNG carry no sound and refuse a sound file.
 #pragma once
