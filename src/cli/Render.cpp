@@ -69,7 +69,8 @@ class ProgressBar {
 };
 
 void PrintSummary(std::ostream& out, const std::vector<Bitmap>& frames, const std::string& vqvPath,
-                  const std::string& pngDir, const std::string& aviPath) {
+                  const std::string& pngDir, const std::string& aviPath,
+                  const std::string& videoPath) {
     const int count = int(frames.size());
     const Bitmap& first = frames.front();
     out << "Rendered " << count << " frames of " << first.width() << " x " << first.height()
@@ -83,6 +84,9 @@ void PrintSummary(std::ostream& out, const std::vector<Bitmap>& frames, const st
     }
     if (!aviPath.empty()) {
         out << "Wrote " << aviPath << "\n";
+    }
+    if (!videoPath.empty()) {
+        out << "Wrote " << videoPath << "\n";
     }
 }
 
@@ -148,6 +152,27 @@ void WriteRenderAvi(const std::vector<Bitmap>& frames, const RenderOptions& opti
     WriteAviFileNamingFiles(writer);
 }
 
+VideoSettings RenderVideoSettings(const RenderOptions& options, int width, int height) {
+    VideoSettings settings;
+    settings.width = width;
+    settings.height = height;
+    settings.frameTimeMs = options.frameTime;
+    settings.quality = options.quality;
+    // The sound also goes into the AVI video, so a GIF, WebP or APNG beside it stays silent.
+    if (const std::optional<VideoFormat> format = VideoFormatOfPath(options.videoPath);
+        format && FormatInfo(*format).soundEncoder != nullptr) {
+        settings.wavPath = options.wavPath;
+    }
+    return settings;
+}
+
+void WriteRenderVideo(const std::vector<Bitmap>& frames, const RenderOptions& options) {
+    const int width = frames.empty() ? 0 : frames.front().width();
+    const int height = frames.empty() ? 0 : frames.front().height();
+    WriteVideo(options.videoPath, RenderVideoSettings(options, width, height),
+               AviFrameOrder(frames, options.direction));
+}
+
 void WriteRenderOutputs(const std::vector<Bitmap>& frames, const RenderOptions& options) {
     OutputSet outputs;
     if (!options.pngDir.empty()) {
@@ -155,6 +180,9 @@ void WriteRenderOutputs(const std::vector<Bitmap>& frames, const RenderOptions& 
     }
     if (!options.aviPath.empty()) {
         outputs.write(options.aviPath, [&] { WriteRenderAvi(frames, options); });
+    }
+    if (!options.videoPath.empty()) {
+        outputs.write(options.videoPath, [&] { WriteRenderVideo(frames, options); });
     }
     if (!options.vqvPath.empty()) {
         outputs.write(options.vqvPath, [&] { WriteVqv(options.vqvPath, frames); });
@@ -201,21 +229,29 @@ MorphSettings PrepareRender(const RenderInputs& inputs, const RenderOptions& opt
         CheckVqvWritable(options.vqvPath, frames, width, height);
     }
     std::int64_t videoFrames = 0;
-    if (!options.aviPath.empty()) {
+    for (const std::string& video : {options.aviPath, options.videoPath}) {
+        if (video.empty()) {
+            continue;
+        }
         videoFrames = std::int64_t(frames) * (options.direction == AviDirection::PingPong ? 2 : 1);
         if (videoFrames > std::numeric_limits<std::int32_t>::max()) {
-            throw MorphError("Cannot write the video " + Quoted(options.aviPath) + ": " +
+            throw MorphError("Cannot write the video " + Quoted(video) + ": " +
                              std::to_string(videoFrames) + " frames are more than the " +
                              std::to_string(std::numeric_limits<std::int32_t>::max()) +
                              " a video can hold");
         }
     }
+    if (!options.videoPath.empty()) {
+        CheckVideoSettings(options.videoPath, RenderVideoSettings(options, width, height));
+    }
 
     // Every frame is held until the outputs are written, besides a warped Source and Target
-    // picture that each frame is built from, and so is every frame's line set. The video
-    // adds a frame at a time as a bitmap and as its 24-bit copy, and a pointer per frame.
-    // (The warp's weight tables, eight bytes per line and pixel of the picture's diagonal,
-    // are left out: next to the frames they are small.)
+    // picture that each frame is built from, and so is every frame's line set. The AVI video
+    // adds a frame at a time as a bitmap and as its 24-bit copy, and the videos, written one
+    // after the other, a pointer per frame. (The warp's weight tables, eight bytes per line
+    // and pixel of the picture's diagonal, are left out: next to the frames they are small.
+    // So are the buffers the encoders of the other videos keep, which FFmpeg's libraries
+    // size by themselves.)
     std::int64_t need = PictureBytes(width, height, sizeof(Colour), std::int64_t(frames) + 2);
     const auto add = [&need](std::int64_t bytes) {
         need = bytes > std::numeric_limits<std::int64_t>::max() - need
@@ -223,9 +259,11 @@ MorphSettings PrepareRender(const RenderInputs& inputs, const RenderOptions& opt
                    : need + bytes;
     };
     add(PictureBytes(frames, sizeof(LineSet), 1));
-    if (videoFrames > 0) {
+    if (!options.aviPath.empty()) {
         add(PictureBytes(width, height, sizeof(Colour)));
         add(DibRowBytes(width) * height);
+    }
+    if (videoFrames > 0) {
         add(PictureBytes(videoFrames, sizeof(const Bitmap*), 1));
     }
     CheckMemoryFor(need, "This morph of " + std::to_string(frames) + " frames of " +
@@ -308,7 +346,8 @@ int RunMorphRender(const std::vector<std::string>& args, std::ostream& out, std:
             options.vqvPath = (here / kDemoVqv).string();
             options.pngDir = (here / kDemoPngDir).string();
         }
-        PrintSummary(out, frames, options.vqvPath, options.pngDir, options.aviPath);
+        PrintSummary(out, frames, options.vqvPath, options.pngDir, options.aviPath,
+                     options.videoPath);
         return 0;
     } catch (const UsageError& e) {
         err << WithFullStop(e.message()) << "\n"

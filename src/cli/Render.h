@@ -6,6 +6,7 @@
 #include "engine/FrameBuild.h"
 #include "platform/Bitmap.h"
 #include "platform/OutputSet.h"
+#include "video/VideoWriter.h"
 
 #include <filesystem>
 #include <iosfwd>
@@ -42,7 +43,15 @@ void CheckAviOptions(const RenderOptions& options);
 // direction and sound file.
 void WriteRenderAvi(const std::vector<Bitmap>& frames, const RenderOptions& options);
 
-// Writes the frames to the .vQv file, the PNG folder and the AVI file that the options name;
+// The settings of the run's MP4, WebM, GIF, WebP or APNG video for frames of width x height:
+// its frame time and quality, and the sound file when the format can carry sound.
+VideoSettings RenderVideoSettings(const RenderOptions& options, int width, int height);
+
+// Writes the frames, unscaled, to the video of the options, in the order of the direction.
+void WriteRenderVideo(const std::vector<Bitmap>& frames, const RenderOptions& options);
+
+// Writes the frames to the .vQv file, the PNG folder, the AVI file and the video that the
+// options name;
 // on failure none of the outputs is left behind and every file they would replace is as it
 // was.
 void WriteRenderOutputs(const std::vector<Bitmap>& frames, const RenderOptions& options);
@@ -58,7 +67,8 @@ RenderInputs LoadRenderInputs(const RenderOptions& options);
 
 // The settings of a run: checks the lines and pictures, converts the frame count, and
 // refuses what the outputs cannot hold and a run needing more memory than is available,
-// all before anything is rendered. A, B and P are converted when the warp starts.
+// all before anything is rendered (the video's settings and sound file included). A, B and P
+// are converted when the warp starts.
 MorphSettings PrepareRender(const RenderInputs& inputs, const RenderOptions& options);
 
 // Builds the blended frames, the Source picture first and the Target picture last.

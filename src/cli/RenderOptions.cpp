@@ -1,6 +1,7 @@
 #include "cli/RenderOptions.h"
 
 #include "platform/Convert.h"
+#include "video/VideoFormat.h"
 
 #include <cctype>
 #include <optional>
@@ -11,13 +12,13 @@ namespace morph {
 
 namespace {
 
-constexpr std::string_view kValueOptions[] = {"--source", "--target",     "--lines",     "--frames",
-                                              "--a",      "--b",          "--p",         "--mode",
-                                              "--vqv",    "--png-dir",    "--threads",   "--avi",
-                                              "--wav",    "--frame-time", "--direction", "--warp"};
+constexpr std::string_view kValueOptions[] = {
+    "--source", "--target",     "--lines",     "--frames",  "--a",       "--b",
+    "--p",      "--mode",       "--vqv",       "--png-dir", "--threads", "--avi",
+    "--wav",    "--frame-time", "--direction", "--warp",    "--video",   "--quality"};
 
-// Options that only shape the AVI video.
-constexpr const char* kAviOnlyOptions[] = {"--wav", "--frame-time", "--direction"};
+// Options that only shape the videos.
+constexpr const char* kVideoOnlyOptions[] = {"--wav", "--frame-time", "--direction"};
 
 bool EndsWithAvi(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
@@ -111,6 +112,15 @@ RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
                                  *value + "'");
             }
             options.aviPath = *value;
+        } else if (name == "--video") {
+            RequireNonEmpty(name, *value);
+            if (!VideoFormatOfPath(*value)) {
+                throw UsageError("The option --video needs a file name ending in " +
+                                 VideoExtensionsText() + ", not '" + *value + "'");
+            }
+            options.videoPath = *value;
+        } else if (name == "--quality") {
+            options.quality = StrToInt(*value);
         } else if (name == "--wav") {
             RequireNonEmpty(name, *value);
             options.wavPath = *value;
@@ -178,10 +188,19 @@ RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
             throw UsageError(std::string("The option ") + required + " is required");
         }
     }
-    for (const char* aviOnly : kAviOnlyOptions) {
-        if (seen.contains(aviOnly) && !seen.contains("--avi")) {
-            throw UsageError(std::string("The option ") + aviOnly + " needs --avi");
+    for (const char* videoOnly : kVideoOnlyOptions) {
+        if (seen.contains(videoOnly) && !seen.contains("--avi") && !seen.contains("--video")) {
+            throw UsageError(std::string("The option ") + videoOnly + " needs --avi or --video");
         }
+    }
+    if (seen.contains("--quality") && !seen.contains("--video")) {
+        throw UsageError("The option --quality needs --video");
+    }
+    // The sound goes into every video that can carry it; one of them must.
+    if (!options.wavPath.empty() && options.aviPath.empty() &&
+        FormatInfo(*VideoFormatOfPath(options.videoPath)).soundEncoder == nullptr) {
+        throw UsageError("The sound of --wav can go into an AVI, MP4 or WebM video, not into '" +
+                         options.videoPath + "'");
     }
     return options;
 }
@@ -190,8 +209,9 @@ std::string RenderSynopsis() {
     return "Usage:\n"
            "  morph-render --source S --target T --lines L [--frames N] [--a A] [--b B]\n"
            "               [--p P] [--mode endpoints|middle] [--vqv OUT.vQv] [--png-dir DIR]\n"
-           "               [--avi OUT.avi [--wav W.wav] [--frame-time MS]\n"
-           "               [--direction forward|backward|pingpong]] [--threads K]\n"
+           "               [--avi OUT.avi] [--video OUT.mp4|webm|gif|webp|apng]\n"
+           "               [--quality Q] [--wav W.wav] [--frame-time MS]\n"
+           "               [--direction forward|backward|pingpong] [--threads K]\n"
            "               [--warp fast|reference]\n"
            "  morph-render --demo [--threads K]\n"
            "  morph-render --help\n";
@@ -201,7 +221,8 @@ std::string RenderUsage() {
     return RenderSynopsis() + "\n" +
            "Renders the morph of picture S into picture T along the line pairs of the lines\n"
            "file L, N frames from S to T, and writes them as an animation file, PNG frames\n"
-           "(DIR/frame_000.png, ...) and/or an uncompressed AVI video.\n"
+           "(DIR/frame_000.png, ...), an uncompressed AVI video and/or a video that plays\n"
+           "anywhere.\n"
            "\n"
            "  --source S, --target T  pictures of the same size (BMP, PNG, JPEG, ...)\n"
            "  --lines L               UTF-8 text, one line per control line:\n"
@@ -215,9 +236,18 @@ std::string RenderUsage() {
            "  --vqv OUT.vQv           write the frames as an animation file\n"
            "  --png-dir DIR           write the frames as DIR/frame_000.png, ...\n"
            "  --avi OUT.avi           write the frames as an AVI video, unscaled\n"
-           "  --wav W.wav             add the sound of a WAV file to the video\n"
-           "  --frame-time MS         milliseconds per video frame (50)\n"
-           "  --direction D           frame order of the video: forward (default), backward,\n"
+           "  --video OUT             write the frames as the video its extension names:\n"
+           "                          .mp4 (H.264), .webm (VP9), .gif, .webp or .apng (animated,\n"
+           "                          looping); an .mp4 of an odd size gets its last column or\n"
+           "                          row repeated to make it even\n"
+           "  --quality Q             quality of that video: the CRF of .mp4 (0-51, default 18)\n"
+           "                          and .webm (0-63, default 24), lower is better; the quality\n"
+           "                          of .webp (0-100, default 90)\n"
+           "  --wav W.wav             add the sound of a WAV file to the AVI video and to an .mp4\n"
+           "                          (AAC) or .webm (Opus) video, cut or padded to its length\n"
+           "  --frame-time MS         milliseconds per video frame (50); a GIF rounds it to\n"
+           "                          whole centiseconds, at least 2\n"
+           "  --direction D           frame order of the videos: forward (default), backward,\n"
            "                          or pingpong (forward, then backward: 2N frames)\n"
            "  --threads K             use at most K threads (default: every core)\n"
            "  --warp W                fast (default), or reference: the same frames from\n"

@@ -5,13 +5,14 @@
 #include "engine/Warp.h"
 #include "platform/MorphError.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace morph {
 
-// The order of the frames in the AVI video: pingpong runs forward and then backward, the
-// last frame twice in the middle and the first at both ends (2N frames).
+// The order of the frames in the AVI video and the other videos: pingpong runs forward and
+// then backward, the last frame twice in the middle and the first at both ends (2N frames).
 enum class AviDirection { Forward, Backward, PingPong };
 
 // The start values of the settings, as texts, converted the way every other value is.
@@ -27,11 +28,13 @@ struct RenderOptions {
     std::string sourcePath;
     std::string targetPath;
     std::string linesPath;
-    std::string vqvPath; // empty: no .vQv file
-    std::string pngDir;  // empty: no PNG frames
-    std::string aviPath; // empty: no AVI video
-    std::string wavPath; // empty: a video without sound
-    int frameTime = 0;   // milliseconds per video frame
+    std::string vqvPath;        // empty: no .vQv file
+    std::string pngDir;         // empty: no PNG frames
+    std::string aviPath;        // empty: no AVI video
+    std::string videoPath;      // empty: no MP4, WebM, GIF, WebP or APNG video
+    std::optional<int> quality; // of that video, on its format's scale; empty: its default
+    std::string wavPath;        // empty: videos without sound
+    int frameTime = 0;          // milliseconds per video frame
     AviDirection direction = AviDirection::Forward;
     // The frame count and the warp constants stay texts until the build reads them, where
     // the windows convert theirs: a text that does not convert stops the run at that point.
@@ -50,9 +53,10 @@ class UsageError : public MorphError {
     using MorphError::MorphError;
 };
 
-// Parses the arguments after the program name. The frame time and the thread count are
-// converted with StrToInt and raise its MorphError; the frame count and A, B and P are kept
-// as texts. A malformed command line raises UsageError.
+// Parses the arguments after the program name. The frame time, the quality and the thread
+// count are converted with StrToInt and raise its MorphError; the frame count and A, B and P
+// are kept as texts. A malformed command line raises UsageError, and so does a sound file that
+// no video of the run can carry.
 RenderOptions ParseRenderOptions(const std::vector<std::string>& args);
 
 // The three forms of the command line, then the whole help text.

@@ -3,6 +3,7 @@
 #include "cli/Render.h"
 #include "engine/FrameBuild.h"
 #include "platform/QtImageIO.h"
+#include "support/AnimationFiles.h"
 #include "support/Decoders.h"
 #include "support/Faults.h"
 #include "support/TempDir.h"
@@ -10,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
@@ -456,6 +459,16 @@ TEST_F(MorphRender, WriteFaultsNameTheFileAndLeaveTheFolderAsItWas) {
          "Cannot write the video 'out/clip.avi': Unable to write output file."},
         {"--avi out/clip.avi", FolderInTheWay, true,
          "Cannot write the video 'out/clip.avi': Unable to write output file."},
+        {"--video out/clip.mp4", FullDisk, true,
+         "Cannot write file 'out/clip.mp4': File too large."},
+        {"--video out/clip.mp4", FullDisk, false,
+         "Cannot write file 'out/clip.mp4': File too large."},
+        {"--video out/clip.mp4", Locked, true,
+         "Cannot write file 'out/clip.mp4': Permission denied."},
+        {"--video out/clip.mp4", Locked, false,
+         "Cannot create file 'out/clip.mp4': Permission denied."},
+        {"--video out/clip.mp4", FolderInTheWay, true,
+         "Cannot write file 'out/clip.mp4': it is a folder."},
         {"--png-dir out/frames", FullDisk, true,
          "Cannot write file 'out/frames/frame_000.png': File too large."},
         {"--png-dir out/frames", FullDisk, false,
@@ -476,10 +489,12 @@ TEST_F(MorphRender, WriteFaultsNameTheFileAndLeaveTheFolderAsItWas) {
         if (c.old) {
             test::WriteAll(out + "/clip.vQv", "older animation");
             test::WriteAll(out + "/clip.avi", "older video");
+            test::WriteAll(out + "/clip.mp4", "older playable video");
             test::WriteAll(out + "/frames/frame_000.png", "older frame");
         }
         if (c.kind == FolderInTheWay) {
-            for (const char* name : {"/clip.vQv", "/clip.avi", "/frames/frame_001.png"}) {
+            for (const char* name :
+                 {"/clip.vQv", "/clip.avi", "/clip.mp4", "/frames/frame_001.png"}) {
                 fs::remove(out + name);
                 fs::create_directories(out + name + "/inside");
             }
@@ -531,6 +546,137 @@ TEST_F(MorphRender, ALaterFailingOutputPutsBackWhatEarlierOnesReplaced) {
     EXPECT_EQ(names, (std::set<std::string>{"frame_000.png", "frame_001.png", "frame_002.png"}));
     EXPECT_EQ(work_.entries(), (std::set<std::string>{"clip.avi", "clip.vQv", "frames",
                                                       "pairs.lines", "source.png", "target.png"}));
+}
+
+TEST_F(MorphRender, VideoHasTheFramesInTheirDirectionWithTheSound) {
+    // APNG is lossless: the frames come back exactly, in the order of the direction.
+    RunResult result = Run("SRC TGT LINES --frames 3 --vqv out.vQv --video out.apng "
+                           "--frame-time 40 --direction pingpong");
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("Wrote out.apng\n"), std::string::npos) << result.out;
+    const std::vector<Bitmap> frames = ReadVqv(work_.file("out.vQv"));
+    ASSERT_EQ(frames.size(), 3u);
+    std::string pingPong;
+    for (const int k : {0, 1, 2, 2, 1, 0}) {
+        pingPong += test::RgbBytes(frames[std::size_t(k)]);
+    }
+    EXPECT_TRUE(test::DecodeVideo(work_.file("out.apng")) == pingPong);
+    EXPECT_EQ(test::ApngTiming(test::ReadAll(work_.file("out.apng"))).delays,
+              (std::vector<int>{40, 40, 40, 40, 40, 40}));
+
+    // The sound goes into the AVI and the WebM video of one run, each as long as its video.
+    test::WriteAll(work_.file("sound.wav"),
+                   test::PcmWav(22050, 2, 16, test::PcmSamples(2000, 2, 16)));
+    result = Run("SRC TGT LINES --frames 3 --avi out.avi --video out.webm --wav sound.wav "
+                 "--frame-time 100 --direction backward");
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("Wrote out.avi\nWrote out.webm\n"), std::string::npos) << result.out;
+    const auto streams = test::ProbeStreams(work_.file("out.webm"));
+    ASSERT_EQ(streams.size(), 2u);
+    EXPECT_EQ(streams[0].at("codec_name"), "vp9");
+    EXPECT_EQ(streams[0].at("nb_read_frames"), "3");
+    EXPECT_EQ(streams[0].at("r_frame_rate"), "10/1");
+    EXPECT_EQ(streams[1].at("codec_name"), "opus");
+    EXPECT_NEAR(double(test::DecodeMono(work_.file("out.webm")).size()) / 48000, 0.3, 0.02);
+    EXPECT_EQ(test::ProbeStreams(work_.file("out.avi")).size(), 2u);
+    EXPECT_TRUE(temp_.entries().empty());
+}
+
+TEST_F(MorphRender, VideoRefusalsComeBeforeRendering) {
+    test::WriteAll(work_.file("noise.wav"), "RIFF....WAVEnothing like a sound file");
+    inputs_ = work_.entries();
+    ExpectRefused("SRC TGT LINES --video out.mp4 --wav noise.wav",
+                  "Cannot write the video 'out.mp4' with the sound of 'noise.wav': it is not a "
+                  "WAV file that can be read.");
+    ExpectRefused("SRC TGT LINES --video out.webm --quality 64",
+                  "Cannot write the video 'out.webm': the quality of a WebM video is its CRF, 0 to "
+                  "63, not 64.");
+    ExpectRefused("SRC TGT LINES --frames 2000000000 --a x --video big.gif --direction pingpong",
+                  "Cannot write the video 'big.gif': 4000000000 frames are more than the "
+                  "2147483647 a video can hold.");
+    const RunResult result = Run("SRC TGT LINES --video out.mkv");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err.rfind("The option --video needs a file name ending in .mp4, .webm, "
+                               ".gif, .webp or .apng, not 'out.mkv'\nUsage:\n",
+                               0),
+              0u)
+        << result.err;
+    EXPECT_EQ(work_.entries(), inputs_);
+}
+
+// The samples made twice as large, and their lines with them.
+Bitmap Doubled(const Bitmap& picture) {
+    Bitmap big(picture.width() * 2, picture.height() * 2);
+    for (int y = 0; y < big.height(); ++y) {
+        for (int x = 0; x < big.width(); ++x) {
+            // Bilinear, between the pixel centres.
+            const int x0 = std::max(x - 1, 0) / 2, y0 = std::max(y - 1, 0) / 2;
+            const int x1 = std::min(x0 + 1, picture.width() - 1);
+            const int y1 = std::min(y0 + 1, picture.height() - 1);
+            const int wx = x == 0 ? 0 : (x % 2 == 1 ? 1 : 3),
+                      wy = y == 0 ? 0 : (y % 2 == 1 ? 1 : 3);
+            const auto mix = [&](std::uint8_t (*channel)(Colour)) {
+                const int top =
+                    channel(picture.pixel(x0, y0)) * (4 - wx) + channel(picture.pixel(x1, y0)) * wx;
+                const int bottom =
+                    channel(picture.pixel(x0, y1)) * (4 - wx) + channel(picture.pixel(x1, y1)) * wx;
+                return std::uint8_t((top * (4 - wy) + bottom * wy + 8) / 16);
+            };
+            big.setPixel(x, y, RGB(mix(RedOf), mix(GreenOf), mix(BlueOf)));
+        }
+    }
+    return big;
+}
+
+// A 512 x 512 morph of 30 frames: the MP4 holds every frame within 34 dB of the rendered one
+// and is at least 50 times smaller than the uncompressed AVI of the same run.
+TEST_F(MorphRender, Mp4OfA512SquareMorphIsFarSmallerThanItsAviAndClose) {
+    const fs::path samples = MORPH_SAMPLES_DIR;
+    SavePng(Doubled(LoadPicture((samples / "source.png").string())), work_.file("big-source.png"));
+    SavePng(Doubled(LoadPicture((samples / "target.png").string())), work_.file("big-target.png"));
+    const LinePairs lines = ReadLinesFile((samples / "demo.lines").string());
+    std::string doubled;
+    for (int i = 0; i < lines.sourceCount; ++i) {
+        for (const auto& [side, set] :
+             {std::pair{"S", lines.source}, std::pair{"T", lines.target}}) {
+            const ControlLine& l = set[std::size_t(i)];
+            doubled += std::string(side) + " " + std::to_string(2 * l.x1) + " " +
+                       std::to_string(2 * l.y1) + " " + std::to_string(2 * l.x2) + " " +
+                       std::to_string(2 * l.y2) + "\n";
+        }
+    }
+    test::WriteAll(work_.file("big.lines"), doubled);
+    const RunResult result =
+        Run("--source big-source.png --target big-target.png --lines big.lines --frames 30 "
+            "--png-dir frames --avi big.avi --video big.mp4");
+    ASSERT_EQ(result.status, 0) << result.err;
+
+    const auto aviBytes = fs::file_size(work_.file("big.avi"));
+    const auto mp4Bytes = fs::file_size(work_.file("big.mp4"));
+    std::printf("512 x 512 x 30 frames: AVI %ju bytes, MP4 %ju bytes, %.1f times smaller\n",
+                std::uintmax_t(aviBytes), std::uintmax_t(mp4Bytes), double(aviBytes) / mp4Bytes);
+    EXPECT_GE(aviBytes, 50 * mp4Bytes);
+
+    const auto streams = test::ProbeStreams(work_.file("big.mp4"));
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0].at("codec_name"), "h264");
+    EXPECT_EQ(streams[0].at("width"), "512");
+    EXPECT_EQ(streams[0].at("height"), "512");
+    EXPECT_EQ(streams[0].at("nb_read_frames"), "30");
+    EXPECT_EQ(streams[0].at("r_frame_rate"), "20/1");
+    EXPECT_NEAR(test::ProbeDuration(work_.file("big.mp4")), 1.5, 1e-6);
+    const std::string decoded = test::DecodeVideo(work_.file("big.mp4"));
+    const std::size_t frameBytes = 512 * 512 * 3;
+    ASSERT_EQ(decoded.size(), 30 * frameBytes);
+    double lowest = INFINITY;
+    for (int k = 0; k < 30; ++k) {
+        const Bitmap frame = LoadPicture(work_.file("frames/" + FramePngName(k, 30)));
+        const double psnr = test::Psnr(decoded.substr(std::size_t(k) * frameBytes, frameBytes),
+                                       test::RgbBytes(frame));
+        EXPECT_GE(psnr, 34) << "frame " << k;
+        lowest = std::min(lowest, psnr);
+    }
+    std::printf("lowest PSNR of a frame: %.2f dB\n", lowest);
 }
 
 // Pictures claiming more pixels than are accepted, and a morph or a picture needing more

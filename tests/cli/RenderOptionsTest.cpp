@@ -135,9 +135,9 @@ TEST(RenderOptions, AviOptionsAndTheirDefaults) {
     EXPECT_EQ(ParseRenderOptions(With({"--avi", "m.avi", "--direction", "backward"})).direction,
               AviDirection::Backward);
 
-    EXPECT_EQ(Refuse(With({"--wav", "s.wav"})).message, "The option --wav needs --avi.");
+    EXPECT_EQ(Refuse(With({"--wav", "s.wav"})).message, "The option --wav needs --avi or --video.");
     EXPECT_EQ(Refuse(With({"--direction", "forward"})).message,
-              "The option --direction needs --avi.");
+              "The option --direction needs --avi or --video.");
     EXPECT_EQ(Refuse(With({"--avi", "movie.mp4"})).message,
               "The option --avi needs a file name ending in .avi, not 'movie.mp4'");
     EXPECT_EQ(Refuse(With({"--avi", "avi"})).message,
@@ -149,6 +149,55 @@ TEST(RenderOptions, AviOptionsAndTheirDefaults) {
     EXPECT_EQ(Refuse(With({"--avi", "m.avi", "--frame-time", "fast"})).message,
               "'fast' is not a valid integer value.");
     EXPECT_TRUE(Refuse({"--demo", "--avi", "m.avi"}).usage);
+}
+
+// --video takes the formats by their extension in any case; the video options then apply to
+// it as to --avi, and the sound needs a video that can carry it.
+TEST(RenderOptions, VideoOptions) {
+    const RenderOptions video =
+        ParseRenderOptions(With({"--video", "out/Clip.MP4", "--quality", "23", "--frame-time=40",
+                                 "--wav", "s.wav", "--direction", "pingpong"}));
+    EXPECT_EQ(video.videoPath, "out/Clip.MP4");
+    EXPECT_EQ(video.quality, 23);
+    EXPECT_EQ(video.frameTime, 40);
+    EXPECT_EQ(video.wavPath, "s.wav");
+    EXPECT_EQ(video.direction, AviDirection::PingPong);
+    EXPECT_EQ(ParseRenderOptions(kRequired).quality, std::nullopt);
+    for (const char* name : {"a.webm", "a.gif", "a.webp", "a.apng", "a.Gif"}) {
+        EXPECT_EQ(ParseRenderOptions(With({"--video", name})).videoPath, name);
+    }
+    // A silent format beside an AVI video: the sound goes into the AVI.
+    EXPECT_EQ(
+        ParseRenderOptions(With({"--video", "a.gif", "--avi", "a.avi", "--wav", "s.wav"})).wavPath,
+        "s.wav");
+
+    const struct {
+        std::vector<std::string> args;
+        const char* message;
+    } refusals[] = {
+        {{"--video", "clip.mov"},
+         "The option --video needs a file name ending in .mp4, .webm, .gif, .webp or .apng, not "
+         "'clip.mov'"},
+        {{"--video", ".mp4"},
+         "The option --video needs a file name ending in .mp4, .webm, .gif, .webp or .apng, not "
+         "'.mp4'"},
+        {{"--video", "dir.mp4/"},
+         "The option --video needs a file name ending in .mp4, .webm, .gif, .webp or .apng, not "
+         "'dir.mp4/'"},
+        {{"--quality", "20"}, "The option --quality needs --video."},
+        {{"--avi", "a.avi", "--quality", "20"}, "The option --quality needs --video."},
+        {{"--frame-time", "20"}, "The option --frame-time needs --avi or --video."},
+        {{"--video", "a.gif", "--wav", "s.wav"},
+         "The sound of --wav can go into an AVI, MP4 or WebM video, not into 'a.gif'"},
+    };
+    for (const auto& r : refusals) {
+        SCOPED_TRACE(r.message);
+        const Refusal refusal = Refuse(With(r.args));
+        EXPECT_TRUE(refusal.usage);
+        EXPECT_EQ(refusal.message, r.message);
+    }
+    EXPECT_EQ(Refuse(With({"--video", "a.mp4", "--quality", "good"})).message,
+              "'good' is not a valid integer value.");
 }
 
 TEST(RenderOptions, DemoAndHelpNeedNothingElse) {

@@ -4,8 +4,12 @@
 #include "platform/Bitmap.h"
 #include "support/Bytes.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
@@ -47,7 +51,7 @@ inline std::vector<StreamFields> ProbeStreams(const std::string& path) {
     const std::string out =
         Capture("ffprobe -v error -count_frames -show_entries "
                 "stream=index,codec_type,codec_name,width,height,r_frame_rate,nb_read_frames,"
-                "sample_rate,channels,bits_per_sample -of default=noprint_wrappers=0 " +
+                "sample_rate,channels,bits_per_sample,duration -of default=noprint_wrappers=0 " +
                 Quote(path) + " 2>&1");
     std::vector<StreamFields> streams;
     std::size_t at = 0;
@@ -70,10 +74,11 @@ inline std::vector<StreamFields> ProbeStreams(const std::string& path) {
     return streams;
 }
 
-// The first video stream decoded to RGB bytes, frame after frame, rows from the top.
+// The first video stream decoded to RGB bytes, frame after frame (each once, whatever its
+// duration), rows from the top.
 inline std::string DecodeVideo(const std::string& path) {
     return Capture("ffmpeg -v error -i " + Quote(path) +
-                   " -map 0:v:0 -f rawvideo -pix_fmt rgb24 - 2>/dev/null");
+                   " -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt rgb24 - 2>/dev/null");
 }
 
 // The first sound stream decoded to 8-bit unsigned or 16-bit little-endian samples.
@@ -81,6 +86,37 @@ inline std::string DecodeAudio(const std::string& path, int bits) {
     const std::string format = bits == 8 ? "-f u8 -c:a pcm_u8" : "-f s16le -c:a pcm_s16le";
     return Capture("ffmpeg -v error -i " + Quote(path) + " -map 0:a:0 " + format +
                    " - 2>/dev/null");
+}
+
+// The whole file's playing time in seconds, as its container states it.
+inline double ProbeDuration(const std::string& path) {
+    const std::string out = Capture("ffprobe -v error -show_entries format=duration -of "
+                                    "default=noprint_wrappers=1:nokey=1 " +
+                                    Quote(path) + " 2>&1");
+    return std::atof(out.c_str());
+}
+
+// The first sound stream decoded to 16-bit mono samples at its own rate.
+inline std::vector<std::int16_t> DecodeMono(const std::string& path) {
+    const std::string bytes = Capture("ffmpeg -v error -i " + Quote(path) +
+                                      " -map 0:a:0 -ac 1 -f s16le -c:a pcm_s16le - 2>/dev/null");
+    std::vector<std::int16_t> samples(bytes.size() / 2);
+    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    return samples;
+}
+
+// Peak signal-to-noise ratio of two RGB byte strings of the same length, in dB; infinite
+// when they are equal.
+inline double Psnr(const std::string& a, const std::string& b) {
+    double squares = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const double d = double(std::uint8_t(a[i])) - double(std::uint8_t(b[i]));
+        squares += d * d;
+    }
+    if (squares == 0 || a.empty()) {
+        return std::numeric_limits<double>::infinity();
+    }
+    return 10 * std::log10(255.0 * 255.0 * double(a.size()) / squares);
 }
 
 inline std::string RgbBytes(const Bitmap& bitmap) {
