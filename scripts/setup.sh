@@ -7,6 +7,8 @@ packages=(
   qt6-base-dev qt6-qpa-plugins fonts-dejavu-core fonts-dejavu-extra libpng-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   ffmpeg
+  # the render-farm recipe of the README and its test: GNU parallel
+  parallel
   # the video export: FFmpeg's libraries (encoders, muxers, filters, pixel conversion)
   libavformat-dev libavcodec-dev libswscale-dev libavfilter-dev libavutil-dev
   # the fuzz build (scripts/fuzz.sh): clang, its libFuzzer and sanitizer runtimes, and the

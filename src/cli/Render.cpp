@@ -3,6 +3,7 @@
 #include "animation/VqvCodec.h"
 #include "avi/AviWriter.h"
 #include "cli/LinesFile.h"
+#include "cli/ProgressLine.h"
 #include "platform/Convert.h"
 #include "platform/Memory.h"
 #include "platform/MorphError.h"
@@ -29,58 +30,22 @@ std::string Quoted(const fs::path& path) {
     return "'" + path.string() + "'";
 }
 
-// A bar on stderr, redrawn only when its percentage changes.
-class ProgressBar {
-  public:
-    ProgressBar(int frames, int width, int refreshStep)
-        : frames_(frames), perFrame_((std::max(width, 1) - 1) / refreshStep + 1),
-          refreshStep_(refreshStep) {}
-    ~ProgressBar() { finish(); }
-
-    bool operator()(int frame, int column) {
-        const std::int64_t done = std::int64_t{frame} * perFrame_ + column / refreshStep_ + 1;
-        const int percent = int(done * 100 / (std::int64_t{frames_} * perFrame_));
-        if (percent != shown_) {
-            shown_ = percent;
-            constexpr int kWidth = 30;
-            const int filled = percent * kWidth / 100;
-            std::fprintf(stderr, "\rRendering [%s%s] %3d%%  frame %d of %d",
-                         std::string(std::size_t(filled), '#').c_str(),
-                         std::string(std::size_t(kWidth - filled), '.').c_str(), percent, frame + 1,
-                         frames_);
-            std::fflush(stderr);
-        }
-        return false;
-    }
-
-    void finish() {
-        if (shown_ >= 0) {
-            std::fprintf(stderr, "\r%70s\r", "");
-            std::fflush(stderr);
-            shown_ = -1;
-        }
-    }
-
-  private:
-    int frames_;
-    int perFrame_;
-    int refreshStep_;
-    int shown_ = -1;
-};
-
-void PrintSummary(std::ostream& out, const std::vector<Bitmap>& frames, const std::string& vqvPath,
-                  const std::string& pngDir, const std::string& aviPath,
+void PrintSummary(std::ostream& out, const std::vector<Bitmap>& frames, int first, int frameCount,
+                  const std::string& vqvPath, const std::string& pngDir, const std::string& aviPath,
                   const std::string& videoPath) {
     const int count = int(frames.size());
-    const Bitmap& first = frames.front();
-    out << "Rendered " << count << " frames of " << first.width() << " x " << first.height()
-        << " pixels.\n";
+    const int last = first + count - 1;
+    out << "Rendered " << count << " frames ";
+    if (count != frameCount) {
+        out << "(" << first << " to " << last << " of " << frameCount << ") ";
+    }
+    out << "of " << frames.front().width() << " x " << frames.front().height() << " pixels.\n";
     if (!vqvPath.empty()) {
         out << "Wrote " << vqvPath << "\n";
     }
     if (!pngDir.empty()) {
-        out << "Wrote " << (fs::path(pngDir) / FramePngName(0, count)).string() << " to "
-            << FramePngName(count - 1, count) << "\n";
+        out << "Wrote " << (fs::path(pngDir) / FramePngName(first, frameCount)).string() << " to "
+            << FramePngName(last, frameCount) << "\n";
     }
     if (!aviPath.empty()) {
         out << "Wrote " << aviPath << "\n";
@@ -101,7 +66,8 @@ std::string FramePngName(int index, int frameCount) {
     return "frame_" + number + ".png";
 }
 
-void WritePngFrames(const std::vector<Bitmap>& frames, const fs::path& dir, OutputSet& outputs) {
+void WritePngFrames(const std::vector<Bitmap>& frames, const fs::path& dir, OutputSet& outputs,
+                    int first, int frameCount) {
     std::error_code error;
     if (fs::exists(dir, error)) {
         if (!fs::is_directory(dir, error)) {
@@ -110,10 +76,9 @@ void WritePngFrames(const std::vector<Bitmap>& frames, const fs::path& dir, Outp
     } else {
         outputs.makeFolder(dir);
     }
-    const int count = int(frames.size());
-    for (int k = 0; k < count; ++k) {
-        const fs::path file = dir / FramePngName(k, count);
-        outputs.write(file, [&] { SavePng(frames[std::size_t(k)], file.string()); });
+    for (std::size_t k = 0; k < frames.size(); ++k) {
+        const fs::path file = dir / FramePngName(first + int(k), frameCount);
+        outputs.write(file, [&] { SavePng(frames[k], file.string()); });
     }
 }
 
@@ -173,10 +138,11 @@ void WriteRenderVideo(const std::vector<Bitmap>& frames, const RenderOptions& op
                AviFrameOrder(frames, options.direction));
 }
 
-void WriteRenderOutputs(const std::vector<Bitmap>& frames, const RenderOptions& options) {
+void WriteRenderOutputs(const std::vector<Bitmap>& frames, const RenderOptions& options, int first,
+                        int frameCount) {
     OutputSet outputs;
     if (!options.pngDir.empty()) {
-        WritePngFrames(frames, options.pngDir, outputs);
+        WritePngFrames(frames, options.pngDir, outputs, first, frameCount);
     }
     if (!options.aviPath.empty()) {
         outputs.write(options.aviPath, [&] { WriteRenderAvi(frames, options); });
@@ -220,9 +186,18 @@ MorphSettings PrepareRender(const RenderInputs& inputs, const RenderOptions& opt
         return constants;
     };
     CheckMorphInputs(morph, settings);
+    int frames = settings.frames;
+    if (const std::optional<FrameRange> range = options.frameRange) {
+        if (range->last >= frames) {
+            throw MorphError("The frame range " + std::to_string(range->first) + ":" +
+                             std::to_string(range->last) + " goes past frame " +
+                             std::to_string(frames - 1) + ", the last of " +
+                             std::to_string(frames) + " frames");
+        }
+        frames = range->last - range->first + 1; // all that is held and written
+    }
 
     // What the outputs cannot hold is refused now rather than after rendering.
-    const int frames = settings.frames;
     const int width = inputs.source.width();
     const int height = inputs.source.height();
     if (!options.vqvPath.empty()) {
@@ -258,7 +233,7 @@ MorphSettings PrepareRender(const RenderInputs& inputs, const RenderOptions& opt
                    ? std::numeric_limits<std::int64_t>::max()
                    : need + bytes;
     };
-    add(PictureBytes(frames, sizeof(LineSet), 1));
+    add(PictureBytes(settings.frames, sizeof(LineSet), 1));
     if (!options.aviPath.empty()) {
         add(PictureBytes(width, height, sizeof(Colour)));
         add(DibRowBytes(width) * height);
@@ -273,11 +248,26 @@ MorphSettings PrepareRender(const RenderInputs& inputs, const RenderOptions& opt
 }
 
 std::vector<Bitmap> RenderFrames(const RenderInputs& inputs, const MorphSettings& settings,
-                                 const BuildProgress& progress) {
+                                 int first, int last, const RenderProgress& progress) {
     const LinePairs& lines = inputs.lines;
-    MorphSequence sequence = BuildMorph({inputs.source, inputs.target, lines.source,
-                                         lines.sourceCount, lines.target, lines.targetCount},
-                                        settings, progress);
+    const int total = last - first + 1;
+    BuildProgress build;
+    if (progress) {
+        progress(0, total);
+        // Column 0 is a progress point of every frame: the frames before it are done.
+        build = [&](int frame, int column) {
+            if (column == 0) {
+                progress(frame - first, total);
+            }
+            return false;
+        };
+    }
+    MorphSequence sequence = BuildMorphFrames({inputs.source, inputs.target, lines.source,
+                                               lines.sourceCount, lines.target, lines.targetCount},
+                                              settings, first, last, build);
+    if (progress) {
+        progress(total, total);
+    }
     return std::move(sequence.blends);
 }
 
@@ -330,24 +320,23 @@ int RunMorphRender(const std::vector<std::string>& args, std::ostream& out, std:
         CheckAviOptions(options);
         const RenderInputs inputs = LoadRenderInputs(options);
         const MorphSettings settings = PrepareRender(inputs, options);
-        std::optional<ProgressBar> bar;
-        BuildProgress progress;
-        if (::isatty(STDERR_FILENO) == 1) {
-            bar.emplace(settings.frames, inputs.source.width(), kRenderRefreshStep);
-            progress = [&bar](int frame, int column) { return (*bar)(frame, column); };
+        const FrameRange range = options.frameRange.value_or(FrameRange{0, settings.frames - 1});
+        ProgressLine line(STDERR_FILENO, !options.quiet);
+        RenderProgress progress;
+        if (line.active()) {
+            progress = [&line](int done, int total) { line.update(done, total); };
         }
-        const std::vector<Bitmap> frames = RenderFrames(inputs, settings, progress);
-        if (bar) {
-            bar->finish();
-        }
-        WriteRenderOutputs(frames, options);
+        const std::vector<Bitmap> frames =
+            RenderFrames(inputs, settings, range.first, range.last, progress);
+        line.finish();
+        WriteRenderOutputs(frames, options, range.first, settings.frames);
         if (options.demo) {
             const fs::path here = fs::current_path();
             options.vqvPath = (here / kDemoVqv).string();
             options.pngDir = (here / kDemoPngDir).string();
         }
-        PrintSummary(out, frames, options.vqvPath, options.pngDir, options.aviPath,
-                     options.videoPath);
+        PrintSummary(out, frames, range.first, settings.frames, options.vqvPath, options.pngDir,
+                     options.aviPath, options.videoPath);
         return 0;
     } catch (const UsageError& e) {
         err << WithFullStop(e.message()) << "\n"

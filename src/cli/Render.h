@@ -9,6 +9,7 @@
 #include "video/VideoWriter.h"
 
 #include <filesystem>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -28,9 +29,10 @@ std::string FramePngName(int index, int frameCount);
 
 // Writes every frame as a PNG into `dir`, made when missing, as part of `outputs`: a failure
 // of any frame, or of a later output, takes them all away again and puts back the frames they
-// replaced.
+// replaced. The frames are frames first, first + 1, ... of a sequence of frameCount frames,
+// and are named by those numbers.
 void WritePngFrames(const std::vector<Bitmap>& frames, const std::filesystem::path& dir,
-                    OutputSet& outputs);
+                    OutputSet& outputs, int first, int frameCount);
 
 // The frames of the AVI video in the order of the direction; they point into `frames`.
 std::vector<const Bitmap*> AviFrameOrder(const std::vector<Bitmap>& frames, AviDirection direction);
@@ -51,10 +53,11 @@ VideoSettings RenderVideoSettings(const RenderOptions& options, int width, int h
 void WriteRenderVideo(const std::vector<Bitmap>& frames, const RenderOptions& options);
 
 // Writes the frames to the .vQv file, the PNG folder, the AVI file and the video that the
-// options name;
-// on failure none of the outputs is left behind and every file they would replace is as it
+// options name; the frames are frames first, first + 1, ... of frameCount (their PNG names).
+// On failure none of the outputs is left behind and every file they would replace is as it
 // was.
-void WriteRenderOutputs(const std::vector<Bitmap>& frames, const RenderOptions& options);
+void WriteRenderOutputs(const std::vector<Bitmap>& frames, const RenderOptions& options, int first,
+                        int frameCount);
 
 struct RenderInputs {
     Bitmap source;
@@ -67,13 +70,17 @@ RenderInputs LoadRenderInputs(const RenderOptions& options);
 
 // The settings of a run: checks the lines and pictures, converts the frame count, and
 // refuses what the outputs cannot hold and a run needing more memory than is available,
-// all before anything is rendered (the video's settings and sound file included). A, B and P
-// are converted when the warp starts.
+// all before anything is rendered (the video's settings and sound file included), and so is
+// a frame range past the last frame. A, B and P are converted when the warp starts.
 MorphSettings PrepareRender(const RenderInputs& inputs, const RenderOptions& options);
 
-// Builds the blended frames, the Source picture first and the Target picture last.
+// Told how many of the frames asked for are done, of how many.
+using RenderProgress = std::function<void(int done, int total)>;
+
+// Builds the blended frames first .. last of the sequence, the Source picture first and the
+// Target picture last when the range holds them.
 std::vector<Bitmap> RenderFrames(const RenderInputs& inputs, const MorphSettings& settings,
-                                 const BuildProgress& progress = {});
+                                 int first, int last, const RenderProgress& progress = {});
 
 // The folder with the demo's pictures and lines: the build's samples folder, else a
 // "samples" folder beside the executable or in one of its parent folders.

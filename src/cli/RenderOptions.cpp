@@ -13,9 +13,9 @@ namespace morph {
 namespace {
 
 constexpr std::string_view kValueOptions[] = {
-    "--source", "--target",     "--lines",     "--frames",  "--a",       "--b",
-    "--p",      "--mode",       "--vqv",       "--png-dir", "--threads", "--avi",
-    "--wav",    "--frame-time", "--direction", "--warp",    "--video",   "--quality"};
+    "--source",    "--target", "--lines",   "--frames",  "--a",          "--b",   "--p",
+    "--mode",      "--vqv",    "--png-dir", "--threads", "--avi",        "--wav", "--frame-time",
+    "--direction", "--warp",   "--video",   "--quality", "--frame-range"};
 
 // Options that only shape the videos.
 constexpr const char* kVideoOnlyOptions[] = {"--wav", "--frame-time", "--direction"};
@@ -48,7 +48,36 @@ void RequireNonEmpty(const std::string& name, const std::string& value) {
     }
 }
 
+// A frame number: decimal digits only, within int.
+std::optional<int> FrameNumber(std::string_view text) {
+    if (text.empty() || text.size() > 9) {
+        return std::nullopt;
+    }
+    int value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
 } // namespace
+
+FrameRange ParseFrameRange(const std::string& text) {
+    const std::size_t colon = text.find(':');
+    if (colon != std::string::npos) {
+        const std::optional<int> first = FrameNumber(std::string_view(text).substr(0, colon));
+        const std::optional<int> last = FrameNumber(std::string_view(text).substr(colon + 1));
+        if (first && last && *first <= *last) {
+            return {*first, *last};
+        }
+    }
+    throw UsageError("The frame range must be FIRST:LAST, two frame numbers from 0 with FIRST "
+                     "no larger than LAST, not '" +
+                     text + "'");
+}
 
 RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
     RenderOptions options;
@@ -66,7 +95,7 @@ RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
             value = name.substr(equals + 1);
             name.resize(equals);
         }
-        if (name == "--help" || name == "-h" || name == "--demo") {
+        if (name == "--help" || name == "-h" || name == "--demo" || name == "--quiet") {
             if (value) {
                 throw UsageError("The option " + name + " takes no value");
             }
@@ -89,6 +118,10 @@ RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
             options.help = true;
         } else if (name == "--demo") {
             options.demo = true;
+        } else if (name == "--quiet") {
+            options.quiet = true;
+        } else if (name == "--frame-range") {
+            options.frameRange = ParseFrameRange(*value);
         } else if (name == "--source") {
             RequireNonEmpty(name, *value);
             options.sourcePath = *value;
@@ -177,7 +210,7 @@ RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
     }
     if (options.demo) {
         for (const std::string& name : seen) {
-            if (name != "--demo" && name != "--threads") {
+            if (name != "--demo" && name != "--threads" && name != "--quiet") {
                 throw UsageError("The option " + name + " cannot be used with --demo");
             }
         }
@@ -212,8 +245,8 @@ std::string RenderSynopsis() {
            "               [--avi OUT.avi] [--video OUT.mp4|webm|gif|webp|apng]\n"
            "               [--quality Q] [--wav W.wav] [--frame-time MS]\n"
            "               [--direction forward|backward|pingpong] [--threads K]\n"
-           "               [--warp fast|reference]\n"
-           "  morph-render --demo [--threads K]\n"
+           "               [--warp fast|reference] [--frame-range FIRST:LAST] [--quiet]\n"
+           "  morph-render --demo [--threads K] [--quiet]\n"
            "  morph-render --help\n";
 }
 
@@ -253,6 +286,10 @@ std::string RenderUsage() {
            "  --warp W                fast (default), or reference: the same frames from\n"
            "                          the formulas computed pixel by pixel on one thread,\n"
            "                          far slower; for checking and timing the fast warp\n"
+           "  --frame-range F:L       render only frames F to L (from 0) of the N frames,\n"
+           "                          each as a run of all N gives it; PNG frames keep\n"
+           "                          their numbers, other outputs hold these frames only\n"
+           "  --quiet                 no progress line (only shown on a terminal)\n"
            "  --demo                  render the bundled sample morph to morph-demo.vQv and\n"
            "                          morph-demo/ in the current folder\n"
            "\n"

@@ -22,6 +22,13 @@ inline constexpr const char* kDefaultB = "1";
 inline constexpr const char* kDefaultP = "0";
 inline constexpr const char* kDefaultFrameTime = "50";
 
+// Frames first .. last of a sequence, counted from 0, both included.
+struct FrameRange {
+    int first = 0;
+    int last = 0;
+    bool operator==(const FrameRange&) const = default;
+};
+
 struct RenderOptions {
     bool help = false;
     bool demo = false;
@@ -45,6 +52,8 @@ struct RenderOptions {
     InterpolationMode mode = InterpolationMode::EndPoints;
     int threads = 0; // 0: every core
     WarpMethod warp = WarpMethod::Fast;
+    std::optional<FrameRange> frameRange; // empty: every frame
+    bool quiet = false;                   // no progress line on a terminal
 };
 
 // A command line that does not fit the interface; the usage text is shown after it.
@@ -52,6 +61,11 @@ class UsageError : public MorphError {
   public:
     using MorphError::MorphError;
 };
+
+// The value of --frame-range, "FIRST:LAST": two decimal frame numbers, FIRST no larger than
+// LAST; anything else raises UsageError. Whether LAST is a frame of the morph is only known
+// once the frame count is converted.
+FrameRange ParseFrameRange(const std::string& text);
 
 // Parses the arguments after the program name. The frame time, the quality and the thread
 // count are converted with StrToInt and raise its MorphError; the frame count and A, B and P

@@ -59,4 +59,11 @@ using BuildProgress = std::function<bool(int frame, int column)>;
 MorphSequence BuildMorph(const MorphInputs& in, const MorphSettings& settings,
                          const BuildProgress& progress = {});
 
+// Builds only frames first .. last of the sequence of settings.frames frames, each bit for bit
+// the frame BuildMorph builds: t runs through the same additions from frame 0 on. `blends`
+// (and the warped pictures when kept) hold just those frames, `lines` every frame's set; the
+// progress gets the frames' own indices. A range outside the sequence raises MorphError.
+MorphSequence BuildMorphFrames(const MorphInputs& in, const MorphSettings& settings, int first,
+                               int last, const BuildProgress& progress = {});
+
 } // namespace morph

@@ -200,6 +200,47 @@ TEST(RenderOptions, VideoOptions) {
               "'good' is not a valid integer value.");
 }
 
+// A range is FIRST:LAST in plain decimal digits, FIRST no larger than LAST; whether LAST is a
+// frame of the morph is checked once the frame count is converted.
+TEST(RenderOptions, FrameRangeAndQuiet) {
+    const RenderOptions plain = ParseRenderOptions(kRequired);
+    EXPECT_EQ(plain.frameRange, std::nullopt);
+    EXPECT_FALSE(plain.quiet);
+    const struct {
+        const char* text;
+        FrameRange range;
+    } accepted[] = {{"3:7", {3, 7}},
+                    {"0:0", {0, 0}},
+                    {"12:12", {12, 12}},
+                    {"007:010", {7, 10}},
+                    {"0:999999999", {0, 999999999}}};
+    for (const auto& a : accepted) {
+        SCOPED_TRACE(a.text);
+        EXPECT_EQ(ParseRenderOptions(With({"--frame-range", a.text})).frameRange, a.range);
+        EXPECT_EQ(ParseRenderOptions(With({std::string("--frame-range=") + a.text})).frameRange,
+                  a.range);
+    }
+    for (const char* text :
+         {"", "3", "3:", ":7", "7:3", "-1:3", "3:-1", "a:b", "3:7:9", " 3:7", "3:7 ", "+3:7",
+          "3.0:7", "1e1:20", "3-7", "0x1:0x2", "1000000000:1000000001"}) {
+        SCOPED_TRACE(text);
+        const Refusal refusal = Refuse(With({"--frame-range", text}));
+        EXPECT_TRUE(refusal.usage);
+        EXPECT_EQ(refusal.message, std::string("The frame range must be FIRST:LAST, two frame "
+                                               "numbers from 0 with FIRST no larger than LAST, "
+                                               "not '") +
+                                       text + "'");
+    }
+
+    EXPECT_TRUE(ParseRenderOptions(With({"--quiet"})).quiet);
+    EXPECT_TRUE(ParseRenderOptions({"--demo", "--quiet"}).quiet);
+    EXPECT_EQ(Refuse(With({"--quiet=yes"})).message, "The option --quiet takes no value.");
+    EXPECT_EQ(Refuse({"--demo", "--frame-range", "1:2"}).message,
+              "The option --frame-range cannot be used with --demo.");
+    EXPECT_EQ(Refuse(With({"--frame-range", "1:2", "--frame-range=3:4"})).message,
+              "The option --frame-range is given more than once.");
+}
+
 TEST(RenderOptions, DemoAndHelpNeedNothingElse) {
     EXPECT_TRUE(ParseRenderOptions({"--help"}).help);
     EXPECT_TRUE(ParseRenderOptions({"--demo"}).demo);

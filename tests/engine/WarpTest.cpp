@@ -8,8 +8,11 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace morph {
@@ -566,6 +569,67 @@ TEST(FrameBuild, RunsFromTheSourceToTheTarget) {
     settings.frames = 2;
     const MorphSequence two = BuildMorph({src, tgt, s, 1, t, 1}, settings);
     EXPECT_EQ(two.blends, (std::vector<Bitmap>{src, tgt}));
+}
+
+// A range of frames is the same frames of the whole build. With 11 frames, t of frame 7 summed
+// from 0 is 0.7 exactly where 7 * 0.1 is one bit more: red 0 blended with red 15 gives the tie
+// 10.5 (rounded to 10) only for the summed t, so a range that multiplied t out would show 11.
+TEST(FrameBuild, ARangeOfFramesHoldsTheWholeBuildsFrames) {
+    Bitmap src = Coordinates(20, 14, 3);
+    Bitmap tgt = Coordinates(20, 14, 200);
+    for (Bitmap* picture : {&src, &tgt}) {
+        const std::uint8_t red = picture == &src ? 0 : 15;
+        for (int y = 0; y < picture->height(); ++y) {
+            for (int x = 0; x < picture->width(); ++x) {
+                picture->setPixel(x, y, (picture->pixel(x, y) & 0xFFFFFF00u) | red);
+            }
+        }
+    }
+    LineSet s{}, t{};
+    s[0] = {2, 2, 15, 3};
+    s[1] = {4, 11, 17, 9};
+    t[0] = {3, 1, 16, 5};
+    t[1] = {2, 12, 18, 12};
+    MorphSettings settings;
+    settings.frames = 11;
+    settings.keepWarped = true;
+    const MorphInputs in{src, tgt, s, 2, t, 2};
+    const MorphSequence whole = BuildMorph(in, settings);
+    ASSERT_EQ(whole.blends[7].pixel(0, 0) & 0xFFu, 10u);
+
+    const struct {
+        int first, last;
+    } ranges[] = {{0, 0}, {0, 3}, {3, 7}, {7, 7}, {8, 10}, {10, 10}, {1, 9}, {0, 10}};
+    for (const auto& r : ranges) {
+        SCOPED_TRACE(std::to_string(r.first) + ":" + std::to_string(r.last));
+        std::vector<int> reported;
+        const MorphSequence part =
+            BuildMorphFrames(in, settings, r.first, r.last, [&](int frame, int column) {
+                if (column == 0) {
+                    reported.push_back(frame);
+                }
+                return false;
+            });
+        const auto from = std::ptrdiff_t(r.first);
+        const auto to = std::ptrdiff_t(r.last) + 1;
+        EXPECT_EQ(part.lines, whole.lines);
+        EXPECT_EQ(part.blends,
+                  std::vector<Bitmap>(whole.blends.begin() + from, whole.blends.begin() + to));
+        EXPECT_EQ(part.warpedSource, std::vector<Bitmap>(whole.warpedSource.begin() + from,
+                                                         whole.warpedSource.begin() + to));
+        EXPECT_EQ(part.warpedTarget, std::vector<Bitmap>(whole.warpedTarget.begin() + from,
+                                                         whole.warpedTarget.begin() + to));
+        std::vector<int> expected;
+        for (int k = r.first; k <= r.last; ++k) {
+            expected.push_back(k);
+        }
+        EXPECT_EQ(reported, expected);
+    }
+    for (const auto& r : {std::pair{-1, 2}, std::pair{3, 2}, std::pair{4, 11}}) {
+        EXPECT_EQ(ErrorOf([&] { BuildMorphFrames(in, settings, r.first, r.second); }),
+                  "Frames " + std::to_string(r.first) + " to " + std::to_string(r.second) +
+                      " are not frames of a morph of 11 frames");
+    }
 }
 
 } // namespace
