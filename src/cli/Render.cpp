@@ -156,11 +156,23 @@ void WriteRenderOutputs(const std::vector<Bitmap>& frames, const RenderOptions& 
     outputs.keep();
 }
 
-RenderInputs LoadRenderInputs(const RenderOptions& options) {
+RenderInputs LoadRenderInputs(RenderOptions& options) {
     RenderInputs inputs;
+    // Pictures named on the command line are read before the lines file, as a run without a
+    // morph file always did; a morph file, or a lines file that must name the pictures, first.
+    const std::string& file = options.morphPath.empty() ? options.linesPath : options.morphPath;
+    std::optional<MorphSetup> setup;
+    if (!options.morphPath.empty() || options.sourcePath.empty() || options.targetPath.empty()) {
+        setup = ReadMorphFile(file);
+        TakeMorphSetup(options, *setup);
+    }
     inputs.source = LoadPicture(options.sourcePath);
     inputs.target = LoadPicture(options.targetPath);
-    inputs.lines = ReadLinesFile(options.linesPath);
+    if (!setup) {
+        setup = ReadMorphFile(file);
+        TakeMorphSetup(options, *setup);
+    }
+    inputs.lines = setup->lines;
     return inputs;
 }
 

@@ -65,8 +65,9 @@ struct RenderInputs {
     LinePairs lines;
 };
 
-// Loads the two pictures and the lines file named by the options.
-RenderInputs LoadRenderInputs(const RenderOptions& options);
+// Loads the two pictures and the lines file named by the options; a morph file (or a lines
+// file naming the pictures) fills in the pictures and settings the command line leaves out.
+RenderInputs LoadRenderInputs(RenderOptions& options);
 
 // The settings of a run: checks the lines and pictures, converts the frame count, and
 // refuses what the outputs cannot hold and a run needing more memory than is available,

@@ -13,9 +13,9 @@ namespace morph {
 namespace {
 
 constexpr std::string_view kValueOptions[] = {
-    "--source",    "--target", "--lines",   "--frames",  "--a",          "--b",   "--p",
-    "--mode",      "--vqv",    "--png-dir", "--threads", "--avi",        "--wav", "--frame-time",
-    "--direction", "--warp",   "--video",   "--quality", "--frame-range"};
+    "--source",    "--target", "--lines",   "--frames",  "--a",           "--b",    "--p",
+    "--mode",      "--vqv",    "--png-dir", "--threads", "--avi",         "--wav",  "--frame-time",
+    "--direction", "--warp",   "--video",   "--quality", "--frame-range", "--morph"};
 
 // Options that only shape the videos.
 constexpr const char* kVideoOnlyOptions[] = {"--wav", "--frame-time", "--direction"};
@@ -131,6 +131,9 @@ RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
         } else if (name == "--lines") {
             RequireNonEmpty(name, *value);
             options.linesPath = *value;
+        } else if (name == "--morph") {
+            RequireNonEmpty(name, *value);
+            options.morphPath = *value;
         } else if (name == "--vqv") {
             RequireNonEmpty(name, *value);
             options.vqvPath = *value;
@@ -205,6 +208,7 @@ RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
         }
     }
 
+    options.given = seen;
     if (options.help) {
         return options;
     }
@@ -216,10 +220,12 @@ RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
         }
         return options;
     }
-    for (const char* required : {"--source", "--target", "--lines"}) {
-        if (!seen.contains(required)) {
-            throw UsageError(std::string("The option ") + required + " is required");
-        }
+    // The pictures may come from the lines or morph file; TakeMorphSetup checks them.
+    if (!seen.contains("--lines") && !seen.contains("--morph")) {
+        throw UsageError("The option --lines or --morph is required");
+    }
+    if (seen.contains("--lines") && seen.contains("--morph")) {
+        throw UsageError("The options --lines and --morph cannot be used together");
     }
     for (const char* videoOnly : kVideoOnlyOptions) {
         if (seen.contains(videoOnly) && !seen.contains("--avi") && !seen.contains("--video")) {
@@ -238,6 +244,36 @@ RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
     return options;
 }
 
+void TakeMorphSetup(RenderOptions& options, const MorphSetup& setup) {
+    const std::string& file = options.morphPath.empty() ? options.linesPath : options.morphPath;
+    const auto picture = [&](std::string& path, const std::optional<std::string>& fromFile,
+                             const char* option) {
+        if (path.empty()) {
+            if (!fromFile) {
+                throw UsageError(std::string("The option ") + option + " is required: '" + file +
+                                 "' names no " + (option[2] == 's' ? "source" : "target") +
+                                 " picture");
+            }
+            path = *fromFile;
+        }
+    };
+    picture(options.sourcePath, setup.sourcePath, "--source");
+    picture(options.targetPath, setup.targetPath, "--target");
+    const auto setting = [&](std::string& text, const std::optional<std::string>& fromFile,
+                             const char* option) {
+        if (fromFile && !options.given.contains(option)) {
+            text = *fromFile;
+        }
+    };
+    setting(options.frames, setup.frames, "--frames");
+    setting(options.a, setup.a, "--a");
+    setting(options.b, setup.b, "--b");
+    setting(options.p, setup.p, "--p");
+    if (setup.mode && !options.given.contains("--mode")) {
+        options.mode = *setup.mode;
+    }
+}
+
 std::string RenderSynopsis() {
     return "Usage:\n"
            "  morph-render --source S --target T --lines L [--frames N] [--a A] [--b B]\n"
@@ -246,6 +282,7 @@ std::string RenderSynopsis() {
            "               [--quality Q] [--wav W.wav] [--frame-time MS]\n"
            "               [--direction forward|backward|pingpong] [--threads K]\n"
            "               [--warp fast|reference] [--frame-range FIRST:LAST] [--quiet]\n"
+           "  morph-render --morph M.morph [any option above, over the file's]\n"
            "  morph-render --demo [--threads K] [--quiet]\n"
            "  morph-render --help\n";
 }
@@ -263,6 +300,11 @@ std::string RenderUsage() {
            "                            T x1 y1 x2 y2   (a Target line)\n"
            "                          the i-th S and the i-th T line form pair i; blank lines\n"
            "                          and lines starting with # are ignored\n"
+           "  --morph M               a morph file: a lines file that may also hold the lines\n"
+           "                            source PATH, target PATH (relative to its folder),\n"
+           "                            frames N, a A, b B, p P, mode endpoints|middle\n"
+           "                          as the program's Save Morph writes them; options given\n"
+           "                          on the command line win (--lines takes one too)\n"
            "  --frames N              frame count, the Source and Target included (2)\n"
            "  --a A, --b B, --p P     weight constants: (length^P / (A + distance))^B (2, 1, 0)\n"
            "  --mode M                line interpolation: endpoints (default) or middle\n"

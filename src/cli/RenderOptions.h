@@ -1,11 +1,13 @@
 // The command line of morph-render.
 #pragma once
 
+#include "cli/LinesFile.h"
 #include "engine/Interpolation.h"
 #include "engine/Warp.h"
 #include "platform/MorphError.h"
 
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,6 +37,7 @@ struct RenderOptions {
     std::string sourcePath;
     std::string targetPath;
     std::string linesPath;
+    std::string morphPath;      // a morph file: lines, pictures and settings (--morph)
     std::string vqvPath;        // empty: no .vQv file
     std::string pngDir;         // empty: no PNG frames
     std::string aviPath;        // empty: no AVI video
@@ -54,6 +57,7 @@ struct RenderOptions {
     WarpMethod warp = WarpMethod::Fast;
     std::optional<FrameRange> frameRange; // empty: every frame
     bool quiet = false;                   // no progress line on a terminal
+    std::set<std::string> given;          // the options on the command line ("--frames", ...)
 };
 
 // A command line that does not fit the interface; the usage text is shown after it.
@@ -73,7 +77,11 @@ FrameRange ParseFrameRange(const std::string& text);
 // no video of the run can carry.
 RenderOptions ParseRenderOptions(const std::vector<std::string>& args);
 
-// The three forms of the command line, then the whole help text.
+// Takes from a morph file (or a lines file that names them) the pictures and settings the
+// command line does not give. A picture that neither gives raises UsageError.
+void TakeMorphSetup(RenderOptions& options, const MorphSetup& setup);
+
+// The forms of the command line, then the whole help text.
 std::string RenderSynopsis();
 std::string RenderUsage();
 

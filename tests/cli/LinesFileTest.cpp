@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 namespace morph {
@@ -115,6 +117,96 @@ TEST(LinesFile, ReadsAFileAndNamesAFileThatCannotBeRead) {
                       std::string::npos)
                 << e.message();
         }
+    }
+}
+
+TEST(MorphFile, EverySettingIsWrittenAndReadBackExactly) {
+    MorphSetup setup;
+    setup.lines = ParseLines("S 1 2 3 4\nS -5 6 7 8\nT 9 10 11 12\n", "pairs.lines");
+    setup.sourcePath = "my pictures/face one.png";
+    setup.targetPath = "/abs/t.bmp";
+    setup.frames = "30";
+    setup.a = ShortestText(0.1);
+    setup.b = ShortestText(1.0 / 3.0);
+    setup.p = ShortestText(1e-7);
+    setup.mode = InterpolationMode::MiddlePoints;
+    setup.refresh = "20";
+    const std::string text = FormatMorph(setup);
+    EXPECT_EQ(text.substr(0, text.find('\n')), kMorphFileHeader);
+
+    const MorphSetup back = ParseMorph(text, "m.morph");
+    EXPECT_EQ(back.sourcePath, setup.sourcePath);
+    EXPECT_EQ(back.targetPath, setup.targetPath);
+    EXPECT_EQ(back.frames, "30");
+    EXPECT_EQ(back.a, "0.1");
+    EXPECT_EQ(back.refresh, "20");
+    EXPECT_EQ(back.mode, InterpolationMode::MiddlePoints);
+    for (const double value : {0.1, 1.0 / 3.0, 1e-7, 2.0, -0.5, 5e-324, 1.7976931348623157e308}) {
+        EXPECT_EQ(std::strtod(ShortestText(value).c_str(), nullptr), value) << value;
+    }
+    EXPECT_EQ(std::strtod(back.b->c_str(), nullptr), 1.0 / 3.0);
+    EXPECT_EQ(std::strtod(back.p->c_str(), nullptr), 1e-7);
+    ASSERT_EQ(back.lines.sourceCount, 2);
+    ASSERT_EQ(back.lines.targetCount, 1);
+    EXPECT_EQ(back.lines.source[1], (ControlLine{-5, 6, 7, 8}));
+    EXPECT_EQ(FormatMorph(back), text);
+
+    // A plain lines file is a morph file without settings.
+    const MorphSetup plain = ParseMorph("S 1 2 3 4\nT 1 2 3 4\n", "pairs.lines");
+    EXPECT_FALSE(plain.sourcePath || plain.frames || plain.a || plain.mode || plain.refresh);
+}
+
+TEST(MorphFile, BadSettingsAreRefusedWithTheLineNumber) {
+    struct Case {
+        std::string line;
+        std::string problem;
+    };
+    const Case cases[] = {
+        {"colour red", "unknown key 'colour'; the keys are S, T, source, target, frames, a, b, "
+                       "p, mode and refresh"},
+        {"frames 2.5", "'2.5' is not an integer"},
+        {"frames", "expected \"frames\" and one value"},
+        {"refresh 1 2", "expected \"refresh\" and one value"},
+        {"a two", "'two' is not a number"},
+        {"b inf", "'inf' is not a number"},
+        {"p nan", "'nan' is not a number"},
+        {"p 1e999", "'1e999' is not a number"},
+        {"mode both", "the mode must be endpoints or middle, not 'both'"},
+        {"target   ", "'target' needs the path of a picture"},
+        {"source y.png", "'source' is given more than once"},
+        {"\x7f"
+         "ELF\x02\x01",
+         "unknown key"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        try {
+            ParseMorph("# morph\nsource x.png\nS 1 2 3 4\n" + c.line + "\n", "m.morph");
+            ADD_FAILURE() << "accepted";
+        } catch (const MorphError& e) {
+            EXPECT_NE(e.message().find("Morph file 'm.morph', line 4: " + c.problem),
+                      std::string::npos)
+                << e.message();
+        }
+    }
+    MorphSetup broken;
+    broken.sourcePath = "a\nS 1 1 1 1";
+    EXPECT_THROW(FormatMorph(broken), MorphError);
+}
+
+TEST(MorphFile, PicturePathsAreRelativeToTheFilesFolder) {
+    test::TempDir dir;
+    std::filesystem::create_directories(dir.file("sub/folder.morph"));
+    test::WriteAll(dir.file("sub/m.morph"), "source pics/s.png\ntarget /t.png\n");
+    const MorphSetup setup = ReadMorphFile(dir.file("sub/m.morph"));
+    EXPECT_EQ(setup.sourcePath, dir.file("sub/pics/s.png"));
+    EXPECT_EQ(setup.targetPath, "/t.png");
+    try {
+        ReadMorphFile(dir.file("sub/folder.morph"));
+        ADD_FAILURE() << "a folder was read";
+    } catch (const MorphError& e) {
+        EXPECT_EQ(e.message(), "Cannot read the morph file '" + dir.file("sub/folder.morph") +
+                                   "': Is a directory");
     }
 }
 

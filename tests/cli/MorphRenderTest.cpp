@@ -716,6 +716,73 @@ TEST_F(MorphRender, MemoryBoundsStopTheRunBeforeItAllocates) {
     EXPECT_EQ(result.status, 0) << result.err;
 }
 
+TEST_F(MorphRender, AMorphFileGivesPicturesLinesAndSettingsAndTheCommandLineWins) {
+    std::filesystem::create_directories(work_.file("setup"));
+    test::WriteAll(work_.file("setup/m.morph"), std::string(kMorphFileHeader) +
+                                                    "\nsource ../source.png\ntarget " +
+                                                    work_.file("target.png") +
+                                                    "\nframes 4\na 1.5\nb 2\np 0.5\n"
+                                                    "mode middle\nrefresh 7\n" +
+                                                    kTwoPairs);
+    const std::string settings = "--frames 4 --a 1.5 --b 2 --p 0.5 --mode middle";
+    ASSERT_EQ(Run("SRC TGT LINES " + settings + " --vqv plain.vQv").status, 0);
+    ASSERT_EQ(Run("--morph setup/m.morph --vqv morph.vQv").status, 0);
+    ASSERT_EQ(Run("--lines setup/m.morph --vqv lines.vQv").status, 0);
+    EXPECT_EQ(test::ReadAll(work_.file("morph.vQv")), test::ReadAll(work_.file("plain.vQv")));
+    EXPECT_EQ(test::ReadAll(work_.file("lines.vQv")), test::ReadAll(work_.file("plain.vQv")));
+
+    ASSERT_EQ(Run("SRC TGT LINES --frames 3 --a 1.5 --b 1 --p 0.5 --vqv over1.vQv").status, 0);
+    ASSERT_EQ(Run("--morph setup/m.morph --frames 3 --b 1 --mode endpoints --vqv over2.vQv").status,
+              0);
+    EXPECT_EQ(test::ReadAll(work_.file("over1.vQv")), test::ReadAll(work_.file("over2.vQv")));
+    ASSERT_EQ(Run("--morph setup/m.morph --source target.png --target source.png --frames 2 "
+                  "--vqv swapped.vQv")
+                  .status,
+              0);
+    EXPECT_EQ(ReadVqv(work_.file("swapped.vQv")), (std::vector<Bitmap>{target_, source_}));
+}
+
+TEST_F(MorphRender, BadMorphFilesAreRefusedBeforeAnythingIsWritten) {
+    std::string tooMany;
+    for (int i = 0; i <= MaxLines; ++i) {
+        tooMany += "S 1 1 5 5\n";
+    }
+    const std::string pictures = "source source.png\ntarget target.png\n";
+    struct Case {
+        std::string text;
+        std::string message;
+    };
+    const Case cases[] = {
+        {pictures + "speed 3\n" + kTwoPairs,
+         "Morph file 'bad.morph', line 3: unknown key 'speed'; the keys are S, T, source, "
+         "target, frames, a, b, p, mode and refresh."},
+        {pictures + "a 1,5\n", "Morph file 'bad.morph', line 3: '1,5' is not a number."},
+        {"source gone.png\ntarget target.png\n" + std::string(kTwoPairs),
+         "Cannot read the picture 'gone.png': No such file or directory."},
+        {"target target.png\n" + std::string(kTwoPairs),
+         "The option --source is required: 'bad.morph' names no source picture."},
+        {pictures + tooMany, "Morph file 'bad.morph', line 103: more than 100 Source lines."},
+        {std::string("\x89PNG\r\n\x1a\n\0\0", 10), "Morph file 'bad.morph', line 1: unknown key"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        test::WriteAll(work_.file("bad.morph"), c.text);
+        inputs_ = work_.entries();
+        const RunResult result = Run("--morph bad.morph --vqv out.vQv --png-dir frames");
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err.substr(0, c.message.size()), c.message);
+        EXPECT_EQ(work_.entries(), inputs_);
+    }
+    std::filesystem::remove(work_.file("bad.morph"));
+    std::filesystem::create_directories(work_.file("bad.morph"));
+    inputs_ = work_.entries();
+    ExpectRefused("--morph bad.morph", "Cannot read the morph file 'bad.morph': Is a directory.");
+    ExpectRefused("--morph bad.morph --lines pairs.lines",
+                  "The options --lines and --morph cannot be used "
+                  "together.\n" +
+                      RenderSynopsis() + "Run morph-render --help for the details.");
+}
+
 TEST_F(MorphRender, DemoRendersTheSamplesIntoTheCurrentFolder) {
     const RunResult result = Run("--demo");
     ASSERT_EQ(result.status, 0) << result.err;

@@ -92,9 +92,9 @@ TEST(RenderOptions, MalformedCommandLinesAreUsageErrors) {
         With({"stray"}),
         With({"--frames"}),
         {"--source", "--target", "t.png", "--lines", "l.txt"},
-        {"--target", "t.png", "--lines", "l.txt"},
-        {"--source", "s.png", "--lines", "l.txt"},
         {"--source", "s.png", "--target", "t.png"},
+        With({"--morph", "m.morph"}),
+        {"--morph", ""},
         With({"--frames", "3", "--frames", "4"}),
         With({"--mode", "Middle"}),
         With({"--warp", "literal"}),
@@ -116,7 +116,7 @@ TEST(RenderOptions, MalformedCommandLinesAreUsageErrors) {
     }
     EXPECT_EQ(Refuse(With({"--bogus"})).message, "Unknown option --bogus.");
     EXPECT_EQ(Refuse({"--source", "s.png", "--target", "t.png"}).message,
-              "The option --lines is required.");
+              "The option --lines or --morph is required.");
 }
 
 TEST(RenderOptions, AviOptionsAndTheirDefaults) {
