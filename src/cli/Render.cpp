@@ -92,29 +92,13 @@ void PrintSummary(std::ostream& out, const std::vector<Bitmap>& frames, const st
 
 } // namespace
 
-std::string FramePngName(int index, int frameCount) {
-    const int digits = std::max<int>(3, int(std::to_string(std::max(frameCount - 1, 0)).size()));
-    std::string number = std::to_string(index);
-    if (int(number.size()) < digits) {
-        number.insert(0, std::size_t(digits) - number.size(), '0');
-    }
-    return "frame_" + number + ".png";
-}
-
 void WritePngFrames(const std::vector<Bitmap>& frames, const fs::path& dir, OutputSet& outputs) {
-    std::error_code error;
-    if (fs::exists(dir, error)) {
-        if (!fs::is_directory(dir, error)) {
-            throw MorphError("Cannot write the frames to " + Quoted(dir) + ": it is not a folder");
-        }
-    } else {
-        outputs.makeFolder(dir);
+    std::vector<const Bitmap*> pictures;
+    pictures.reserve(frames.size());
+    for (const Bitmap& frame : frames) {
+        pictures.push_back(&frame);
     }
-    const int count = int(frames.size());
-    for (int k = 0; k < count; ++k) {
-        const fs::path file = dir / FramePngName(k, count);
-        outputs.write(file, [&] { SavePng(frames[std::size_t(k)], file.string()); });
-    }
+    WritePngFrames(pictures, dir, outputs);
 }
 
 std::vector<const Bitmap*> AviFrameOrder(const std::vector<Bitmap>& frames,
