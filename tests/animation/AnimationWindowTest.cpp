@@ -218,7 +218,7 @@ class AnimationWindowTest : public QObject {
                      "Options: AlwaysPlay1=Always Play OncePlay1=Once Play N2= "
                      "Forward1=Forward Backward1=Backward "
                      "ForwardAndBackward1=Forward And Backward",
-                     "Make: AviFiLe1=Avi FiLe Avi2mpg1=Avi2mpg",
+                     "Make: AviFiLe1=Avi FiLe VideoFile1=Video File... Avi2mpg1=Avi2mpg",
                      "Insert: vQvFile1=vQv File  Picture1=Frame", "Help: Properties1=Properties"}));
 
         Form5->OncePlay1->trigger();
