@@ -9,13 +9,18 @@
 #include "platform/gui/Dialogs.h"
 #include "video/VideoWriter.h"
 
-#include <QCoreApplication>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QKeySequence>
 #include <QPushButton>
 #include <QTimer>
 
 #include <algorithm>
+#include <condition_variable>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 namespace morph {
@@ -112,23 +117,74 @@ void TForm5::VideoFile1Click() {
     if (IsPngFramesEntry(chosen->filter)) {
         ExportPngFrames(chosen->path, DirectionOrder());
     } else {
-        ExportVideo(VideoPath(*chosen), DirectionOrder());
+        ExportVideo(VideoPath(*chosen));
     }
 }
 
-bool TForm5::ExportStep(const QString& lead, int done, int total) {
-    SetStatus(lead + QString::number(done) + QLatin1Char('/') + QString::number(total));
-    QCoreApplication::processEvents();
-    return videoCancelRequested_;
+// The export runs on a thread of its own, so that the window goes on handling events (the
+// cancel among them, and playback) while a frame is encoded, however long that takes. The
+// frames it reads stay as they are: the lock keeps every command that would change them off,
+// and the window only reads them meanwhile. After each frame the worker waits until the
+// window has shown the step: the label shows every step in turn, and a cancel asked for
+// while a step is shown stops the export right there.
+void TForm5::RunExport(const std::function<void(const ExportStep&)>& work) {
+    struct Handshake {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool shown = false;
+        bool abandoned = false; // the window stopped waiting: the program is quitting
+    };
+    const auto handshake = std::make_shared<Handshake>();
+    QObject relay; // queued calls through it are dropped once it is gone
+    QEventLoop loop;
+    const ExportStep step = [this, handshake, &relay](const QString& text) {
+        {
+            const std::lock_guard lock(handshake->mutex);
+            handshake->shown = false;
+        }
+        QMetaObject::invokeMethod(
+            &relay,
+            [this, handshake, text] {
+                SetStatus(text);
+                {
+                    const std::lock_guard lock(handshake->mutex);
+                    handshake->shown = true;
+                }
+                handshake->changed.notify_all();
+            },
+            Qt::QueuedConnection);
+        std::unique_lock lock(handshake->mutex);
+        handshake->changed.wait(lock, [&] { return handshake->shown || handshake->abandoned; });
+        return videoCancelRequested_.load() || handshake->abandoned;
+    };
+    std::exception_ptr failure;
+    std::thread worker([&] {
+        try {
+            work(step);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    // Also ends early when the program quits; the export then stops at its next step.
+    loop.exec();
+    {
+        const std::lock_guard lock(handshake->mutex);
+        handshake->abandoned = true;
+    }
+    handshake->changed.notify_all();
+    worker.join();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
 }
 
-void TForm5::ExportVideo(const QString& path, std::vector<const Bitmap*> frames) {
+void TForm5::ExportVideo(const QString& path) {
     const std::string target = path.toStdString();
     VideoSettings settings;
     settings.width = Image1->width();
     settings.height = Image1->height();
     settings.frameTimeMs = Timer1->interval();
-    settings.expectedFrames = int(frames.size());
     // A name, format or frame time the writer cannot take is refused before any question.
     CheckVideoSettings(target, settings);
     const VideoFormatInfo& info = FormatInfo(*VideoFormatOfPath(target));
@@ -142,18 +198,27 @@ void TForm5::ExportVideo(const QString& path, std::vector<const Bitmap*> frames)
         }
     }
     repaint();
+    // The frames are taken now, after the questions, and the lock keeps them in place.
     const VideoExportLock lock(*this);
-    settings.progress = [this](const VideoProgressStep& step) {
-        return ExportStep(step.phase == VideoPhase::Encoding
-                              ? QStringLiteral("Building Video... ")
-                              : QStringLiteral("Finishing Video... "),
-                          step.done, step.total);
-    };
-    ExportStep(QStringLiteral("Building Video... "), 0, int(frames.size()));
+    const std::vector<const Bitmap*> frames = DirectionOrder();
+    settings.expectedFrames = int(frames.size());
+    const int total = int(frames.size());
     try {
-        // Written to a temporary beside the target and renamed over it at the end: a failure
-        // or a cancel leaves no part of the video and keeps an older file of the name.
-        WriteVideo(target, settings, frames);
+        RunExport([&](const ExportStep& step) {
+            settings.progress = [&](const VideoProgressStep& progress) {
+                return step((progress.phase == VideoPhase::Encoding
+                                 ? QStringLiteral("Building Video... ")
+                                 : QStringLiteral("Finishing Video... ")) +
+                            QString::number(progress.done) + QLatin1Char('/') +
+                            QString::number(progress.total));
+            };
+            if (step(QStringLiteral("Building Video... 0/") + QString::number(total))) {
+                return;
+            }
+            // Written to a temporary beside the target and renamed over it at the end: a
+            // failure or a cancel leaves no part of the video and keeps an older file.
+            WriteVideo(target, settings, frames);
+        });
     } catch (const VideoCancelled&) {
         // The user asked for it; nothing to report.
     }
@@ -162,18 +227,22 @@ void TForm5::ExportVideo(const QString& path, std::vector<const Bitmap*> frames)
 void TForm5::ExportPngFrames(const QString& folder, const std::vector<const Bitmap*>& frames) {
     repaint();
     const VideoExportLock lock(*this);
-    const int total = int(frames.size());
-    ExportStep(QStringLiteral("Writing Frames... "), 0, total);
+    const QString of = QLatin1Char('/') + QString::number(frames.size());
     try {
-        // The frames appear together or not at all: a failure or a cancel takes away the
-        // ones written and puts back those they replaced, and a folder made for them.
-        OutputSet outputs;
-        WritePngFrames(frames, folder.toStdString(), outputs, [&](int written) {
-            if (ExportStep(QStringLiteral("Writing Frames... "), written, total)) {
-                throw PngFramesCancelled();
+        RunExport([&](const ExportStep& step) {
+            if (step(QStringLiteral("Writing Frames... 0") + of)) {
+                return;
             }
+            // The frames appear together or not at all: a failure or a cancel takes away the
+            // ones written and puts back those they replaced, and a folder made for them.
+            OutputSet outputs;
+            WritePngFrames(frames, folder.toStdString(), outputs, [&](int written) {
+                if (step(QStringLiteral("Writing Frames... ") + QString::number(written) + of)) {
+                    throw PngFramesCancelled();
+                }
+            });
+            outputs.keep();
         });
-        outputs.keep();
     } catch (const PngFramesCancelled&) {
         // The user asked for it; nothing to report.
     }

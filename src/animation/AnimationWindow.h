@@ -9,6 +9,8 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -165,12 +167,14 @@ class TForm5 : public QMainWindow {
     int PeriodMultiplier() const;
     // The frames' bitmaps in the order of the checked direction, as the exports write them.
     std::vector<const Bitmap*> DirectionOrder() const;
-    void ExportVideo(const QString& path, std::vector<const Bitmap*> frames);
+    void ExportVideo(const QString& path);
     void ExportPngFrames(const QString& folder, const std::vector<const Bitmap*>& frames);
-    // Shows `done` of `total` after `lead` and lets pending events run; true when the user
-    // has asked to cancel meanwhile.
-    bool ExportStep(const QString& lead, int done, int total);
-    bool videoCancelRequested_ = false;
+    // Shows a progress text and tells whether the user has asked to cancel.
+    using ExportStep = std::function<bool(const QString& text)>;
+    // Runs `work` on a thread of its own while this thread goes on handling events, and
+    // raises what `work` raised. See AnimationVideoExport.cpp.
+    void RunExport(const std::function<void(const ExportStep&)>& work);
+    std::atomic<bool> videoCancelRequested_{false};
     friend class VideoExportLock;
 
     QWidget* client_;
