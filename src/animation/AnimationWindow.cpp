@@ -153,6 +153,7 @@ TForm5::TForm5(QWidget* parent)
     ForwardAndBackward1->setChecked(true);
     Make1 = AddMenu(menuBar(), "Make1", "Make");
     AviFiLe1 = AddItem(Make1, "AviFiLe1", "Avi FiLe", this, &TForm5::AviFiLe1Click);
+    VideoFile1 = AddItem(Make1, "VideoFile1", "Video File...", this, &TForm5::VideoFile1Click);
     Avi2mpg1 = AddItem(Make1, "Avi2mpg1", "Avi2mpg");
     Insert1 = AddMenu(menuBar(), "Insert1", "Insert");
     vQvFile1 = AddItem(Insert1, "vQvFile1", "vQv File ", this, &TForm5::vQvFile1Click);
@@ -269,6 +270,10 @@ void TForm5::ResetPlayer(int count, int height, int width) {
 }
 
 void TForm5::FormShow() {
+    // A fresh copy would delete the frames an export is writing; the export goes on.
+    if (VideoExportRunning) {
+        return;
+    }
     const TArImage& source = Form1->MorphFrames;
     const int height = Form1->Image1->height();
     const int width = Form1->Image1->width();
@@ -418,6 +423,9 @@ void TForm5::Properties1Click() {
 }
 
 void TForm5::Save1Click() {
+    if (VideoExportRunning) {
+        return;
+    }
     const std::optional<QString> chosen = RunSaveDialog(this, QString::fromLatin1(kVqvFilter));
     const StatusBlanker blanker(this);
     if (!chosen || FrameCount == 0) {
@@ -440,6 +448,9 @@ void TForm5::Save1Click() {
 }
 
 void TForm5::Open1Click() {
+    if (VideoExportRunning) {
+        return;
+    }
     const std::optional<QString> chosen = RunOpenDialog(this, QString::fromLatin1(kVqvFilter));
     const StatusBlanker blanker(this);
     if (!chosen) {
@@ -458,6 +469,9 @@ void TForm5::Open1Click() {
 }
 
 void TForm5::Picture1Click() {
+    if (VideoExportRunning) {
+        return;
+    }
     ShowInformation(this, SizeText(QStringLiteral(" Pic MUST have Height:"), Image1->height(),
                                    Image1->width()));
     const std::optional<QString> chosen = RunOpenDialog(this, QString::fromLatin1(kPictureFilter));
@@ -484,6 +498,9 @@ void TForm5::Picture1Click() {
 }
 
 void TForm5::vQvFile1Click() {
+    if (VideoExportRunning) {
+        return;
+    }
     ShowInformation(this, SizeText(QStringLiteral(" vQv File MUST have Height:"), Image1->height(),
                                    Image1->width()));
     const std::optional<QString> chosen = RunOpenDialog(this, QString::fromLatin1(kVqvFilter));
@@ -518,6 +535,9 @@ void TForm5::vQvFile1Click() {
 }
 
 bool TForm5::PutInsertion(bool before) {
+    if (VideoExportRunning) {
+        return false;
+    }
     std::vector<const Bitmap*> pieces;
     if (InsertMode == 1 && InsertPicture) {
         pieces.push_back(&InsertPicture->bitmap());
@@ -556,8 +576,7 @@ bool TForm5::PutInsertion(bool before) {
     return true;
 }
 
-void TForm5::AviFiLe1Click() {
-    SetStatus(QStringLiteral("Building Avi..."));
+std::vector<const Bitmap*> TForm5::DirectionOrder() const {
     const int n = int(PlayerFrames.size());
     std::vector<const Bitmap*> list;
     if (ForwardAndBackward1->isChecked()) {
@@ -576,6 +595,15 @@ void TForm5::AviFiLe1Click() {
             list.push_back(&PlayerFrames[std::size_t(i)]->bitmap());
         }
     }
+    return list;
+}
+
+void TForm5::AviFiLe1Click() {
+    if (VideoExportRunning) {
+        return;
+    }
+    SetStatus(QStringLiteral("Building Avi..."));
+    std::vector<const Bitmap*> list = DirectionOrder();
     AviFrameList = std::move(list);
     AviWriter = std::make_unique<TAviWriter>();
     AviWriter->Bitmaps = AviFrameList;

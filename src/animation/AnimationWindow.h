@@ -9,6 +9,8 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -84,6 +86,7 @@ class TForm5 : public QMainWindow {
     QAction* Backward1;
     QAction* ForwardAndBackward1;
     QAction* AviFiLe1;
+    QAction* VideoFile1;
     QAction* Avi2mpg1;
     QAction* vQvFile1;
     QAction* Picture1;
@@ -132,6 +135,16 @@ class TForm5 : public QMainWindow {
     std::vector<const Bitmap*> AviFrameList;
     std::unique_ptr<TAviWriter> AviWriter;
 
+    // Exports the sequence as an MP4, WebM, GIF, WebP or APNG video, or as a folder of PNG
+    // frames, as chosen in the save dialog: the frames in the order of the checked direction,
+    // each lasting the timer's period, optionally with a WAV file's sound. While an export
+    // runs, the same item (or Escape) cancels it. (AnimationVideoExport.cpp)
+    void VideoFile1Click();
+    // Set while a video export runs: it keeps pointers to the frames' bitmaps, so every
+    // command that would replace or add frames (or start another write) is disabled, and
+    // refused should one be reached all the same.
+    bool VideoExportRunning = false;
+
     // "Saving File...", "Opening File..." or " ", repainted at once.
     void SetStatus(const QString& text);
 
@@ -152,6 +165,17 @@ class TForm5 : public QMainWindow {
     void SetPlayState(bool playing, bool startEnabled, bool endEnabled);
     void CheckDirection(QAction* direction);
     int PeriodMultiplier() const;
+    // The frames' bitmaps in the order of the checked direction, as the exports write them.
+    std::vector<const Bitmap*> DirectionOrder() const;
+    void ExportVideo(const QString& path);
+    void ExportPngFrames(const QString& folder, const std::vector<const Bitmap*>& frames);
+    // Shows a progress text and tells whether the user has asked to cancel.
+    using ExportStep = std::function<bool(const QString& text)>;
+    // Runs `work` on a thread of its own while this thread goes on handling events, and
+    // raises what `work` raised. See AnimationVideoExport.cpp.
+    void RunExport(const std::function<void(const ExportStep&)>& work);
+    std::atomic<bool> videoCancelRequested_{false};
+    friend class VideoExportLock;
 
     QWidget* client_;
 };

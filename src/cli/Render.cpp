@@ -57,29 +57,14 @@ void PrintSummary(std::ostream& out, const std::vector<Bitmap>& frames, int firs
 
 } // namespace
 
-std::string FramePngName(int index, int frameCount) {
-    const int digits = std::max<int>(3, int(std::to_string(std::max(frameCount - 1, 0)).size()));
-    std::string number = std::to_string(index);
-    if (int(number.size()) < digits) {
-        number.insert(0, std::size_t(digits) - number.size(), '0');
-    }
-    return "frame_" + number + ".png";
-}
-
 void WritePngFrames(const std::vector<Bitmap>& frames, const fs::path& dir, OutputSet& outputs,
                     int first, int frameCount) {
-    std::error_code error;
-    if (fs::exists(dir, error)) {
-        if (!fs::is_directory(dir, error)) {
-            throw MorphError("Cannot write the frames to " + Quoted(dir) + ": it is not a folder");
-        }
-    } else {
-        outputs.makeFolder(dir);
+    std::vector<const Bitmap*> pictures;
+    pictures.reserve(frames.size());
+    for (const Bitmap& frame : frames) {
+        pictures.push_back(&frame);
     }
-    for (std::size_t k = 0; k < frames.size(); ++k) {
-        const fs::path file = dir / FramePngName(first + int(k), frameCount);
-        outputs.write(file, [&] { SavePng(frames[k], file.string()); });
-    }
+    WritePngFrames(pictures, dir, outputs, {}, first, frameCount);
 }
 
 std::vector<const Bitmap*> AviFrameOrder(const std::vector<Bitmap>& frames,

@@ -6,6 +6,7 @@
 #include "engine/FrameBuild.h"
 #include "platform/Bitmap.h"
 #include "platform/OutputSet.h"
+#include "platform/PngFrames.h"
 #include "video/VideoWriter.h"
 
 #include <filesystem>
@@ -24,13 +25,8 @@ inline constexpr int kDemoFrames = 10;
 inline constexpr const char* kDemoVqv = "morph-demo.vQv";
 inline constexpr const char* kDemoPngDir = "morph-demo";
 
-// "frame_007.png": three digits at least, as many as the last index needs.
-std::string FramePngName(int index, int frameCount);
-
-// Writes every frame as a PNG into `dir`, made when missing, as part of `outputs`: a failure
-// of any frame, or of a later output, takes them all away again and puts back the frames they
-// replaced. The frames are frames first, first + 1, ... of a sequence of frameCount frames,
-// and are named by those numbers.
+// Writes every frame as a PNG into `dir` (see PngFrames.h); the frames are frames first,
+// first + 1, ... of a sequence of frameCount frames, and are named by those numbers.
 void WritePngFrames(const std::vector<Bitmap>& frames, const std::filesystem::path& dir,
                     OutputSet& outputs, int first, int frameCount);
 

@@ -1,15 +1,18 @@
 // Drives the animation window of a running program: playback by timer ticks, the buttons and
 // options, the period arrows, saving and opening .vQv files, and inserting pictures and files
-// through the Put New File dialog.
+// through the Put New File dialog, and the exports: AVI, the other videos and PNG frames.
 #include "animation/AnimationWindow.h"
 #include "animation/PutNewFileDialog.h"
 #include "animation/VqvCodec.h"
 #include "editor/MainWindow.h"
 #include "editor/Program.h"
+#include "platform/QtImageIO.h"
 #include "platform/gui/Application.h"
+#include "support/AnimationFiles.h"
 #include "support/Decoders.h"
 #include "support/Faults.h"
 #include "support/ScriptedDialogs.h"
+#include "support/TempDir.h"
 #include "support/WindowTestMain.h"
 #include "views/PropertiesWindow.h"
 
@@ -29,6 +32,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cmath>
+#include <functional>
 #include <optional>
 
 #include <unistd.h>
@@ -104,7 +109,8 @@ class AnimationWindowTest : public QObject {
     QTemporaryDir folder_;
     QWidget holders_; // owns the frames handed to the main window
     TArImage savedMorphFrames_;
-    QStringList painted_; // texts of the status label as painted
+    QStringList painted_;                               // texts of the status label as painted
+    std::function<void(const QString&)> statusPainted_; // runs at each of them
     int picturePaints_ = 0;
 
     // Gives the main window these frames and a Source picture of their size, then shows the
@@ -172,6 +178,9 @@ class AnimationWindowTest : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (watched == Form5->Label2 && event->type() == QEvent::Paint) {
             painted_ << Form5->Label2->text();
+            if (statusPainted_) {
+                statusPainted_(Form5->Label2->text());
+            }
         }
         if (watched == Form5->Image1 && event->type() == QEvent::Paint) {
             ++picturePaints_;
@@ -193,6 +202,7 @@ class AnimationWindowTest : public QObject {
     void init() {
         dialogs->clear();
         painted_.clear();
+        statusPainted_ = nullptr;
         Form8->hide();
         QDir::setCurrent(folder_.path());
     }
@@ -218,7 +228,7 @@ class AnimationWindowTest : public QObject {
                      "Options: AlwaysPlay1=Always Play OncePlay1=Once Play N2= "
                      "Forward1=Forward Backward1=Backward "
                      "ForwardAndBackward1=Forward And Backward",
-                     "Make: AviFiLe1=Avi FiLe Avi2mpg1=Avi2mpg",
+                     "Make: AviFiLe1=Avi FiLe VideoFile1=Video File... Avi2mpg1=Avi2mpg",
                      "Insert: vQvFile1=vQv File  Picture1=Frame", "Help: Properties1=Properties"}));
 
         Form5->OncePlay1->trigger();
@@ -823,6 +833,378 @@ class AnimationWindowTest : public QObject {
         QCOMPARE(dialogs->boxes.back().text, message.replace('%', file));
         QVERIFY(test::Snapshot(outputs.path().toStdString()) == before);
         QCOMPARE(WorkFiles(), workFilesBefore);
+    }
+
+    // --- Make > Video File... ---
+
+    // Frame f: smooth gradients with blue 20 + 40 f, so that a lossy codec keeps each frame
+    // far closer to its own picture than to any other.
+    static std::vector<Bitmap> VideoFrames(int count) {
+        std::vector<Bitmap> frames;
+        for (int f = 0; f < count; ++f) {
+            Bitmap b(32, 24);
+            for (int y = 0; y < 24; ++y) {
+                for (int x = 0; x < 32; ++x) {
+                    b.setPixel(
+                        x, y,
+                        RGB(std::uint8_t(x * 8), std::uint8_t(y * 10), std::uint8_t(20 + 40 * f)));
+                }
+            }
+            frames.push_back(b);
+        }
+        return frames;
+    }
+
+    static std::vector<int> Order(const QString& direction, int n) {
+        std::vector<int> order;
+        if (direction != "b") {
+            for (int i = 0; i < n; ++i) {
+                order.push_back(i);
+            }
+        }
+        if (direction != "f") {
+            for (int i = n - 1; i >= 0; --i) {
+                order.push_back(i);
+            }
+        }
+        return order;
+    }
+
+    void CheckDirection(const QString& direction) {
+        (direction == "f"   ? Form5->Forward1
+         : direction == "b" ? Form5->Backward1
+                            : Form5->ForwardAndBackward1)
+            ->trigger();
+    }
+
+    void SetPeriod(int m) {
+        while (Form5->Edit1->text().toInt() < m) {
+            QTest::mouseClick(Form5->UpDown1->upButton(), Qt::LeftButton);
+        }
+        while (Form5->Edit1->text().toInt() > m) {
+            QTest::mouseClick(Form5->UpDown1->downButton(), Qt::LeftButton);
+        }
+    }
+
+    // Runs Make > Video File... with the save dialog answered by `typed` with filter entry
+    // `filter`.
+    void ExportVideo(const QString& typed, int filter) {
+        dialogs->files.push_back(typed);
+        dialogs->filters.push_back(filter);
+        Form5->VideoFile1->trigger();
+    }
+
+    static QString WriteFile(const QString& path, const QByteArray& bytes) {
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        file.write(bytes);
+        return path;
+    }
+
+    // Every format through the dialog: the typed name's extension, or the filter's when it
+    // has none; the frames in the checked direction, each lasting the period; pictures read
+    // back by an independent decoder (WebP animations: by their frame headers only, since the
+    // decoder here cannot read them).
+    void videoFileWritesEachFormatInTheDirectionAndPeriod_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("filter");
+        QTest::addColumn<QString>("direction"); // f, b or fb
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<QString>("codec");
+        QTest::addColumn<double>("minPsnr"); // 0: not decoded
+        const auto row = [](const char* name, const char* typed, int filter, const char* direction,
+                            const char* written, const char* codec, double minPsnr) {
+            QTest::newRow(name) << QString(typed) << filter << QString(direction)
+                                << QString(written) << QString(codec) << minPsnr;
+        };
+        row("mp4 by the filter", "clip", 0, "f", "clip.mp4", "h264", 34);
+        row("webm typed over the mp4 filter", "ping.webm", 0, "fb", "ping.webm", "vp9", 34);
+        // The ordered dither costs more on these steep gradients than on photographs (the
+        // writer's own tests hold GIF to 28 dB on the samples); a wrong frame scores below 21.
+        row("gif", "anim", 2, "b", "anim.gif", "gif", 25);
+        row("webp", "anim", 3, "f", "anim.webp", "webp", 0);
+        row("apng", "anim", 4, "fb", "anim.apng", "apng", INFINITY);
+    }
+    void videoFileWritesEachFormatInTheDirectionAndPeriod() {
+        QFETCH(QString, typed);
+        QFETCH(int, filter);
+        QFETCH(QString, direction);
+        QFETCH(QString, written);
+        QFETCH(QString, codec);
+        QFETCH(double, minPsnr);
+        const std::vector<Bitmap> frames = VideoFrames(5);
+        Animate(frames);
+        CheckDirection(direction);
+        SetPeriod(3);
+        QTemporaryDir out;
+        const bool sound = codec == "h264" || codec == "vp9";
+        if (sound) {
+            dialogs->confirmations.push_back(false);
+        }
+        ExportVideo(QDir(out.path()).filePath(typed), filter);
+
+        QCOMPARE(dialogs->fileRequests.at(0).save, true);
+        QCOMPARE(dialogs->fileRequests.at(0).filter,
+                 QString("MP4 video, H.264 (*.mp4)|*.mp4|WebM video, VP9 (*.webm)|*.webm|"
+                         "Animated GIF (*.gif)|*.gif|Animated WebP (*.webp)|*.webp|"
+                         "Animated PNG (*.apng)|*.apng|Folder of PNG frames (*)|*"));
+        // Only a format that carries sound asks for it.
+        QCOMPARE(dialogs->boxes.size(), std::size_t(sound ? 1 : 0));
+        if (sound) {
+            QCOMPARE(dialogs->boxes.at(0).kind, BoxKind::Confirmation);
+            QCOMPARE(dialogs->boxes.at(0).text,
+                     QString(" Would you like to Put Wav File In Your Video? "));
+        }
+        QCOMPARE(QDir(out.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{written});
+        const std::string path = QDir(out.path()).filePath(written).toStdString();
+        const std::vector<int> order = Order(direction, 5);
+        const int count = int(order.size());
+        const std::string bytes = test::ReadAll(path);
+        if (minPsnr > 0) {
+            const auto streams = test::ProbeStreams(path);
+            QCOMPARE(streams.size(), std::size_t(1));
+            QCOMPARE(QString::fromStdString(streams[0].at("codec_name")), codec);
+            QCOMPARE(streams[0].at("width"), std::string("32"));
+            QCOMPARE(streams[0].at("height"), std::string("24"));
+            QCOMPARE(streams[0].at("nb_read_frames"), std::to_string(count));
+            if (codec == "h264" || codec == "vp9" || codec == "apng") {
+                QCOMPARE(streams[0].at("r_frame_rate"), std::string("20/3")); // 150 ms
+            }
+            const std::string decoded = test::DecodeVideo(path);
+            const std::size_t frameBytes = 32 * 24 * 3;
+            QCOMPARE(decoded.size(), frameBytes * std::size_t(count));
+            for (int k = 0; k < count; ++k) {
+                const double psnr =
+                    test::Psnr(decoded.substr(frameBytes * std::size_t(k), frameBytes),
+                               test::RgbBytes(frames[std::size_t(order[std::size_t(k)])]));
+                QVERIFY2(psnr >= minPsnr, qPrintable(QString("frame %1: %2 dB").arg(k).arg(psnr)));
+            }
+        }
+        if (codec == "gif") {
+            QCOMPARE(test::GifTiming(bytes).delays, std::vector<int>(std::size_t(count), 15));
+        } else if (codec == "webp") {
+            const test::AnimationTiming t = test::WebpTiming(bytes);
+            QVERIFY(t.valid);
+            QCOMPARE(t.width, 32);
+            QCOMPARE(t.delays, std::vector<int>(std::size_t(count), 150));
+        } else if (codec == "apng") {
+            QCOMPARE(test::ApngTiming(bytes).delays, std::vector<int>(std::size_t(count), 150));
+        }
+        // The progress as painted, frame by frame, then a blank label.
+        for (int k = 0; k <= count; ++k) {
+            const QString step = QString("Building Video... %1/%2").arg(k).arg(count);
+            QVERIFY2(painted_.contains(step), qPrintable(step));
+        }
+        QCOMPARE(Form5->Label2->text(), QString(" "));
+        QCOMPARE(Form5->VideoFile1->text(), QString("Video File..."));
+        QVERIFY(Form5->Open1->isEnabled() && Form5->AviFiLe1->isEnabled());
+        QCOMPARE(Form5->FrameCount, 5);
+    }
+
+    // A folder of PNG frames from the dialog's last entry: frame_000.png onwards, in the
+    // direction's order, identical to the frames; no sound question.
+    void videoFileWritesAFolderOfPngFrames() {
+        const std::vector<Bitmap> frames = VideoFrames(3);
+        Animate(frames);
+        CheckDirection("fb");
+        ExportVideo(Path("frames"), 5);
+        QVERIFY(dialogs->boxes.empty());
+        const QStringList names = QDir(Path("frames")).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(names, (QStringList{"frame_000.png", "frame_001.png", "frame_002.png",
+                                     "frame_003.png", "frame_004.png", "frame_005.png"}));
+        const std::vector<int> order = Order("fb", 3);
+        for (int k = 0; k < 6; ++k) {
+            QVERIFY(LoadPicture(Path("frames/" + names[k]).toStdString()) ==
+                    frames[std::size_t(order[std::size_t(k)])]);
+        }
+        QVERIFY(painted_.contains("Writing Frames... 6/6"));
+        QCOMPARE(Form5->Label2->text(), QString(" "));
+
+        // A file where the folder should be is refused, and stays.
+        WriteFile(Path("taken"), "a file");
+        ExportVideo(Path("taken"), 5);
+        QCOMPARE(dialogs->boxes.back().kind, BoxKind::ApplicationError);
+        QCOMPARE(
+            dialogs->boxes.back().text,
+            QString("Cannot write the frames to '%1': it is not a folder.").arg(Path("taken")));
+        QVERIFY(QFileInfo(Path("taken")).isFile());
+    }
+
+    // The sound goes into the MP4 as AAC; a refused name, a WAV that does not parse and a
+    // cancelled dialog write nothing and keep an older file.
+    void videoFileSoundAndRefusals() {
+        Animate(VideoFrames(4));
+        CheckDirection("f");
+        QTemporaryDir out;
+        const QString folder = out.path();
+        const QString wav = QDir(folder).filePath("tune.wav");
+        const std::string pcm = test::PcmWav(8000, 1, 16, test::PcmSamples(800, 1, 16));
+        WriteFile(wav, QByteArray(pcm.data(), qsizetype(pcm.size())));
+        dialogs->confirmations.push_back(true);
+        dialogs->files.push_back(QDir(folder).filePath("sound"));
+        dialogs->filters.push_back(0);
+        dialogs->files.push_back(wav);
+        Form5->VideoFile1->trigger();
+        QCOMPARE(dialogs->fileRequests.at(1).filter, QString("WAV files (*.wav)|*.wav"));
+        const auto streams = test::ProbeStreams(QDir(folder).filePath("sound.mp4").toStdString());
+        QCOMPARE(streams.size(), std::size_t(2));
+        QCOMPARE(streams[1].at("codec_name"), std::string("aac"));
+
+        WriteFile(QDir(folder).filePath("bad.wav"), "RIFF\x04\0\0\0WAVEjunk");
+        WriteFile(QDir(folder).filePath("clip.mp4"), "an older file");
+        const auto before = test::Snapshot(folder.toStdString());
+        struct Case {
+            QString typed;
+            std::optional<QString> sound; // answered Yes with this file
+            QString message;              // empty: no box at all
+        };
+        const QString clip = QDir(folder).filePath("clip.mp4");
+        const Case cases[] = {
+            {QDir(folder).filePath("clip.txt"), std::nullopt,
+             QString("Cannot write the video '%1': its name does not end in .mp4, .webm, .gif, "
+                     ".webp or .apng.")
+                 .arg(QDir(folder).filePath("clip.txt"))},
+            {clip, QDir(folder).filePath("bad.wav"),
+             QString("Cannot write the video '%1' with the sound of '%2'")
+                 .arg(clip, QDir(folder).filePath("bad.wav"))},
+        };
+        for (const Case& c : cases) {
+            dialogs->clear();
+            dialogs->files.push_back(c.typed);
+            if (c.sound) {
+                dialogs->confirmations.push_back(true);
+                dialogs->files.push_back(*c.sound);
+            }
+            Form5->VideoFile1->trigger();
+            QCOMPARE(dialogs->boxes.back().kind, BoxKind::ApplicationError);
+            QVERIFY2(dialogs->boxes.back().text.startsWith(c.message),
+                     qPrintable(dialogs->boxes.back().text));
+            QVERIFY(test::Snapshot(folder.toStdString()) == before);
+            QCOMPARE(Form5->Label2->text(), QString(" "));
+        }
+        // A cancelled save dialog: nothing asked, nothing written.
+        dialogs->clear();
+        dialogs->files.push_back(std::nullopt);
+        Form5->VideoFile1->trigger();
+        QVERIFY(dialogs->boxes.empty());
+        QVERIFY(test::Snapshot(folder.toStdString()) == before);
+    }
+
+    // A cancel part way, by the menu item or by Escape, leaves the folder as it was, an older
+    // file or older frames included. Meanwhile the commands that would change the frames are
+    // off, and the window keeps handling events.
+    void videoFileCancelLeavesTheFolderAsItWas_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("filter");
+        QTest::addColumn<bool>("escape");
+        QTest::addColumn<QString>("lead");
+        QTest::newRow("mp4 by the menu") << "clip.mp4" << 0 << false << "Building Video... ";
+        QTest::newRow("gif by escape") << "clip.gif" << 2 << true << "Building Video... ";
+        QTest::newRow("png frames by the menu") << "frames" << 5 << false << "Writing Frames... ";
+    }
+    void videoFileCancelLeavesTheFolderAsItWas() {
+        QFETCH(QString, typed);
+        QFETCH(int, filter);
+        QFETCH(bool, escape);
+        QFETCH(QString, lead);
+        Animate(VideoFrames(6));
+        CheckDirection("f");
+        QTemporaryDir out;
+        const QString target = QDir(out.path()).filePath(typed);
+        if (filter == 5) {
+            QVERIFY(QDir().mkpath(target));
+            WriteFile(target + "/frame_001.png", "older frame");
+        } else {
+            WriteFile(target, "an older file");
+        }
+        const auto before = test::Snapshot(out.path().toStdString());
+        const std::vector<int> sequence = Sequence();
+
+        // The user's cancel comes while the third step is on the screen.
+        bool locked = false;
+        statusPainted_ = [&](const QString& text) {
+            if (text != lead + "2/6" || !Form5->VideoExportRunning) {
+                return;
+            }
+            locked = !Form5->Open1->isEnabled() && !Form5->Picture1->isEnabled() &&
+                     !Form5->vQvFile1->isEnabled() && !Form5->AviFiLe1->isEnabled() &&
+                     !Form5->Save1->isEnabled() && !Form8->Button1->isEnabled() &&
+                     Form5->VideoFile1->text() == "Cancel Video File";
+            // Refused even when reached: an Open would replace the frames being written.
+            Form5->Open1Click();
+            Form5->FormShow();
+            if (escape) {
+                QTest::keyClick(Form5, Qt::Key_Escape);
+            } else {
+                Form5->VideoFile1->trigger();
+            }
+        };
+        if (filter < 2) {
+            dialogs->confirmations.push_back(false);
+        }
+        ExportVideo(target, filter);
+        statusPainted_ = nullptr;
+        QVERIFY2(painted_.contains(lead + "2/6"), qPrintable(painted_.join(" | ")));
+        QVERIFY(!painted_.contains(lead + "3/6") && !painted_.contains(lead + "6/6"));
+        QVERIFY(locked);
+        QVERIFY(dialogs->boxes.size() == std::size_t(filter < 2 ? 1 : 0));
+        QVERIFY(test::Snapshot(out.path().toStdString()) == before);
+        QCOMPARE(Sequence(), sequence);
+        QCOMPARE(Form5->Label2->text(), QString(" "));
+        QCOMPARE(Form5->VideoFile1->text(), QString("Video File..."));
+        QVERIFY(Form5->VideoFile1->shortcut().isEmpty());
+        QVERIFY(Form5->Open1->isEnabled() && Form8->Button1->isEnabled());
+        QVERIFY(!Form5->VideoExportRunning);
+    }
+
+    // An encoder or file failure is an error box naming the file, and the folder stays as it
+    // was, the older file included.
+    void videoFileWriteFaultsAreReported_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("filter");
+        QTest::addColumn<int>("fault");
+        QTest::newRow("mp4, locked folder") << "clip.mp4" << 0 << int(LockedFolder);
+        QTest::newRow("webm, full disk") << "clip.webm" << 1 << int(FullDisk);
+        QTest::newRow("gif, full disk") << "clip.gif" << 2 << int(FullDisk);
+        QTest::newRow("png frames, locked folder") << "frames" << 5 << int(LockedFolder);
+    }
+    void videoFileWriteFaultsAreReported() {
+        QFETCH(QString, typed);
+        QFETCH(int, filter);
+        QFETCH(int, fault);
+        Animate(VideoFrames(4));
+        QTemporaryDir outputs;
+        const QString folder = QDir(outputs.path()).filePath("out");
+        QVERIFY(QDir().mkpath(folder));
+        const QString target = QDir(folder).filePath(typed);
+        if (filter < 5) {
+            WriteFile(target, "an older file");
+        }
+        std::optional<test::LockedFolder> lock;
+        if (fault == LockedFolder) {
+            lock.emplace(folder.toStdString());
+        }
+        const auto before = test::Snapshot(outputs.path().toStdString());
+        if (filter < 2) {
+            dialogs->confirmations.push_back(false);
+        }
+        {
+            std::optional<test::FileSizeLimit> full;
+            if (fault == FullDisk) {
+                full.emplace(200);
+            }
+            const test::PermissionBitsBind bind;
+            ExportVideo(target, filter);
+        }
+        QVERIFY(!dialogs->boxes.empty());
+        QCOMPARE(dialogs->boxes.back().kind, BoxKind::ApplicationError);
+        qInfo("%s", qPrintable(dialogs->boxes.back().text));
+        QVERIFY2(dialogs->boxes.back().text.contains(folder),
+                 qPrintable(dialogs->boxes.back().text));
+        QVERIFY(test::Snapshot(outputs.path().toStdString()) == before);
+        QCOMPARE(Form5->Label2->text(), QString(" "));
+        QVERIFY(!Form5->VideoExportRunning);
     }
 };
 

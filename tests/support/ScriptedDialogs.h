@@ -41,7 +41,8 @@ class ScriptedDialogs final : public Dialogs {
     std::vector<FileRequest> fileRequests;    // every file dialog, in the order run
     std::deque<bool> confirmations;           // answers to "Confirm" boxes: true = Yes
     std::deque<std::optional<QString>> files; // answers to file dialogs: nullopt = cancel
-    int unexpected = 0;                       // dialogs that found no scripted answer
+    std::deque<int> filters; // filter entries selected in dialogs that tell it; none: the first
+    int unexpected = 0;      // dialogs that found no scripted answer
 
     bool showBox(QWidget*, BoxKind kind, const QString& caption, const QString& text) override {
         boxes.push_back({kind, caption, text});
@@ -70,12 +71,27 @@ class ScriptedDialogs final : public Dialogs {
         return chosen ? std::optional<QString>(file) : std::nullopt;
     }
 
+    std::optional<ChosenFile> chooseFileAndFilter(QWidget* parent, bool save, const QString& filter,
+                                                  const QString& folder) override {
+        std::optional<QString> path = chooseFile(parent, save, filter, folder);
+        int entry = 0;
+        if (!filters.empty()) {
+            entry = filters.front();
+            filters.pop_front();
+        }
+        if (!path) {
+            return std::nullopt;
+        }
+        return ChosenFile{*path, entry};
+    }
+
     // Forgets what was shown and what was scripted.
     void clear() {
         boxes.clear();
         fileRequests.clear();
         confirmations.clear();
         files.clear();
+        filters.clear();
         unexpected = 0;
     }
 };

@@ -186,7 +186,9 @@ class TextFitWindowTest : public QObject {
             {Form2->ListBox1, {"MxH:337 MxW:417", "H:337 W:417", "#:100", "999, 999  999, 999"}},
             {Form4->Label1, {"Building Image 99 ..."}},
             {Form5->Button1, {"Pause"}},
-            {Form5->Label2, {"Saving File...", "Opening File...", "Building Avi..."}},
+            {Form5->Label2,
+             {"Saving File...", "Opening File...", "Building Avi...", "Building Video... 1000/1000",
+              "Finishing Video... 1000/1000", "Writing Frames... 1000/1000"}},
         };
         const std::vector<QWidget*> windows{Form1, Form2, Form3, Form4, Form5,
                                             Form6, Form7, Form8, Form9, Form1->LinesWindow};

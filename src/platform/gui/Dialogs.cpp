@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QMessageBox>
 
+#include <algorithm>
+
 namespace morph {
 
 namespace {
@@ -39,6 +41,15 @@ class QtDialogs final : public Dialogs {
 
     std::optional<QString> chooseFile(QWidget* parent, bool save, const QString& filter,
                                       const QString& folder) override {
+        std::optional<ChosenFile> chosen = chooseFileAndFilter(parent, save, filter, folder);
+        if (!chosen) {
+            return std::nullopt;
+        }
+        return chosen->path;
+    }
+
+    std::optional<ChosenFile> chooseFileAndFilter(QWidget* parent, bool save, const QString& filter,
+                                                  const QString& folder) override {
         QFileDialog dialog(parent);
         dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
         dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
@@ -51,7 +62,9 @@ class QtDialogs final : public Dialogs {
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
             return std::nullopt;
         }
-        return dialog.selectedFiles().first();
+        return ChosenFile{
+            dialog.selectedFiles().first(),
+            int(std::max<qsizetype>(filters.indexOf(dialog.selectedNameFilter()), 0))};
     }
 };
 
@@ -62,15 +75,22 @@ QtDialogs& RealDialogs() {
 
 Dialogs* installed = nullptr;
 
-std::optional<QString> RunFileDialog(QWidget* parent, bool save, const QString& filter) {
-    std::optional<QString> chosen =
-        CurrentDialogs().chooseFile(parent, save, filter, QDir::currentPath());
+std::optional<ChosenFile> RunFileDialog(QWidget* parent, bool save, const QString& filter) {
+    std::optional<ChosenFile> chosen =
+        CurrentDialogs().chooseFileAndFilter(parent, save, filter, QDir::currentPath());
     if (chosen) {
-        const QFileInfo info(*chosen);
+        const QFileInfo info(chosen->path);
         QDir::setCurrent(info.absolutePath());
-        return info.absoluteFilePath();
+        chosen->path = info.absoluteFilePath();
     }
     return chosen;
+}
+
+std::optional<QString> PathOf(const std::optional<ChosenFile>& chosen) {
+    if (!chosen) {
+        return std::nullopt;
+    }
+    return chosen->path;
 }
 
 } // namespace
@@ -102,10 +122,14 @@ void ShowApplicationError(const QString& message) {
 }
 
 std::optional<QString> RunOpenDialog(QWidget* parent, const QString& filter) {
-    return RunFileDialog(parent, false, filter);
+    return PathOf(RunFileDialog(parent, false, filter));
 }
 
 std::optional<QString> RunSaveDialog(QWidget* parent, const QString& filter) {
+    return PathOf(RunFileDialog(parent, true, filter));
+}
+
+std::optional<ChosenFile> RunSaveDialogWithFilter(QWidget* parent, const QString& filter) {
     return RunFileDialog(parent, true, filter);
 }
 

@@ -12,6 +12,12 @@ namespace morph {
 
 enum class BoxKind { Information, Error, Confirmation, ApplicationError };
 
+// A confirmed file dialog: the file, and which entry of the filter was selected (0 the first).
+struct ChosenFile {
+    QString path;
+    int filter = 0;
+};
+
 // Filters are written as "Name (*.ext)|*.ext|Other (*.x)|*.x": pairs of a shown name and
 // its patterns; the first entry is selected when the dialog opens.
 class Dialogs {
@@ -25,6 +31,16 @@ class Dialogs {
     // Runs a file dialog starting in `folder`; returns the chosen file, nothing on cancel.
     virtual std::optional<QString> chooseFile(QWidget* parent, bool save, const QString& filter,
                                               const QString& folder) = 0;
+    // The same, telling also which filter entry was selected. Dialogs that cannot tell
+    // answer the first.
+    virtual std::optional<ChosenFile>
+    chooseFileAndFilter(QWidget* parent, bool save, const QString& filter, const QString& folder) {
+        std::optional<QString> path = chooseFile(parent, save, filter, folder);
+        if (!path) {
+            return std::nullopt;
+        }
+        return ChosenFile{*path, 0};
+    }
 };
 
 // The dialogs in use: the real ones unless a test installed its own.
@@ -41,6 +57,8 @@ void ShowApplicationError(const QString& message);
 // folder the current directory.
 std::optional<QString> RunOpenDialog(QWidget* parent, const QString& filter);
 std::optional<QString> RunSaveDialog(QWidget* parent, const QString& filter);
+// A save dialog whose selected filter entry matters; the path comes back absolute.
+std::optional<ChosenFile> RunSaveDialogWithFilter(QWidget* parent, const QString& filter);
 
 // "Bmp files (*.bmp)|*.bmp" -> "Bmp files (*.bmp)" entries for Qt's dialogs.
 QStringList QtFilters(const QString& filter);
