@@ -274,6 +274,9 @@ void TForm1::PutSidePicture(Side side, const Bitmap& picture, const QString& fil
     }
     (side == Side::Source ? SourcePictureFile : TargetPictureFile) =
         QFileInfo(file).absoluteFilePath();
+    // The floating window keeps its picture while hidden and shows it again when the side
+    // re-enters the drawing mode: it must not keep the lines the reset removed.
+    ShowSideLines(side);
 }
 
 void TForm1::Load1Click() {
