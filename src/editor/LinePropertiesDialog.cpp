@@ -22,9 +22,6 @@ namespace morph {
 
 namespace {
 
-// The Properties window's combo boxes start with three fixed entries; "Line n" follows.
-constexpr int kFixedComboEntries = 3;
-
 QString EntryText(int number, const ControlLine& line) {
     return QString::number(number) + QStringLiteral(") ") + QString::number(line.x1) +
            QStringLiteral(", ") + QString::number(line.y1) + QStringLiteral("   ") +
@@ -197,59 +194,18 @@ void TForm9::Button3Click() {
     DeleteSelected(Side::Target);
 }
 
-void TForm9::ApplySide(Side side) {
-    TForm1::SideParts p = Form1->Parts(side);
-    const int count = *p.count;
-    Form1->RedrawSide(side);
-    // A hidden floating window gets the lines too, so that it shows them when it comes back.
-    if (p.floating && !p.floating->isVisible()) {
-        PictureBox* picture = p.floating->Image1;
-        Canvas& canvas = picture->canvas();
-        canvas.setBrushColour(kWhite);
-        canvas.FillRect(0, 0, p.image->width(), p.image->height());
-        DrawLineSet(*p.lines, count, canvas, PenMode::Copy);
-        DrawLineNumbers(*p.lines, count, canvas);
-        picture->update();
-    }
-    p.panel->setText(Form1->StatusText(count));
-
-    if (!Form2) {
-        return;
-    }
-    // The combo box must list "Line 1" .. "Line count": keep the entries that already read so,
-    // rebuild them all otherwise.
-    QComboBox* combo = side == Side::Source ? Form2->ComboBox1 : Form2->ComboBox2;
-    int entries = combo->count() - kFixedComboEntries;
-    bool inOrder = entries <= count;
-    for (int k = 0; inOrder && k < entries; ++k) {
-        inOrder = combo->itemText(kFixedComboEntries + k) ==
-                  QStringLiteral("Line ") + QString::number(k + 1);
-    }
-    if (!inOrder) {
-        Form2->RemoveLineEntries(side, entries);
-        entries = 0;
-    }
-    for (int n = entries + 1; n <= count; ++n) {
-        Form2->AddLineEntry(side, n);
-    }
-    // What the list under the combo box shows may have changed with the lines.
-    if (combo->currentIndex() >= 0 && side == Side::Source) {
-        Form2->ComboBox1Change();
-    } else if (combo->currentIndex() >= 0) {
-        Form2->ComboBox2Change();
-    }
-}
-
 void TForm9::Button5Click() {
     if (linesLocked_) {
         return;
     }
+    const TForm1::LinesState before = Form1->CurrentLines();
     Form1->SourceLines = SourceWork;
     Form1->SourceLineCount = SourceCount;
     Form1->TargetLines = TargetWork;
     Form1->TargetLineCount = TargetCount;
-    ApplySide(Side::Source);
-    ApplySide(Side::Target);
+    Form1->ShowSideLines(Side::Source);
+    Form1->ShowSideLines(Side::Target);
+    Form1->RecordLinesStep(QStringLiteral("Apply Lines"), before);
 }
 
 void TForm9::Button6Click() {

@@ -66,8 +66,6 @@ class TForm9 : public QWidget {
     void DeleteSelected(Side side);
     void EnableEditing(QListWidget* list);
     void UpdateButtons();
-    // Puts a side's lines into the main window and brings everything that shows them up to date.
-    void ApplySide(Side side);
 
     // The editing buttons as the lists left them (off after a show, on after a click).
     bool editingEnabled_ = false;

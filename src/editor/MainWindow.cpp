@@ -15,10 +15,13 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QFrame>
+#include <QKeySequence>
 #include <QLabel>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QUndoStack>
 
 #include <algorithm>
 #include <cmath>
@@ -91,6 +94,12 @@ TForm1::TForm1(QWidget* parent)
     Source1 = AddMenu(menuBar(), "Source1", "Load");
     Load1 = AddItem(Source1, "Load1", "Source", this, &TForm1::Load1Click);
     Targe1 = AddItem(Source1, "Targe1", "Target", this, &TForm1::Targe1Click);
+    OpenMorph1 = AddItem(Source1, "OpenMorph1", "Open Morph...", this, &TForm1::OpenMorph1Click);
+    SaveMorph1 = AddItem(Source1, "SaveMorph1", "Save Morph...", this, &TForm1::SaveMorph1Click);
+    SaveMorphAs1 =
+        AddItem(Source1, "SaveMorphAs1", "Save Morph As...", this, &TForm1::SaveMorphAs1Click);
+    OpenMorph1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    SaveMorph1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     N1 = AddSeparator(Source1, "N1");
     Exit1 = AddItem(Source1, "Exit1", "Exit", this, &TForm1::Exit1Click);
     Morphing1 = AddMenu(menuBar(), "Morphing1", "Build");
@@ -118,17 +127,37 @@ TForm1::TForm1(QWidget* parent)
         AddItem(Lines1, "PutLinesTarget1", "Put Lines Target", this, &TForm1::PutLinesTarget1Click);
     N6 = AddSeparator(Lines1, "N6");
     Properties2 = AddItem(Lines1, "Properties2", "Properties", this, &TForm1::Properties2Click);
+    N7 = AddSeparator(Lines1, "N7");
+    Undo1 = AddItem(Lines1, "Undo1", "Undo", this, &TForm1::Undo1Click);
+    Redo1 = AddItem(Lines1, "Redo1", "Redo", this, &TForm1::Redo1Click);
+    Undo1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    Redo1->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
     Play1 = AddMenu(menuBar(), "Play1", "Play");
     AnimatorvQv1 = AddItem(Play1, "AnimatorvQv1", "Animator vQv", this, &TForm1::AnimatorvQv1Click);
     Help1 = AddMenu(menuBar(), "Help1", "Help");
     Properties1 = AddItem(Help1, "Properties1", "Info", this, &TForm1::Properties1Click);
     N2 = AddSeparator(Help1, "N2");
+    MouseandKeys1 =
+        AddItem(Help1, "MouseandKeys1", "Mouse and Keys", this, &TForm1::MouseandKeys1Click);
+
+    UndoStack = new QUndoStack(this);
+    connect(UndoStack, &QUndoStack::indexChanged, this, [this] { UpdateUndoItems(); });
+    connect(UndoStack, &QUndoStack::cleanChanged, this, [this] { UpdateUndoItems(); });
+    UpdateUndoItems();
+    // Picture and morph files dropped on the window open as the Load menu opens them.
+    setAcceptDrops(true);
 
     // FormCreate
     MorphFrames.assign(2, nullptr);
     Button4->setVisible(true);
     Button1->setVisible(true);
     MyFormCreate(0);
+}
+
+TForm1::~TForm1() {
+    // The undo stack, a child, is cleared after the menus are gone: it must not caption them.
+    UndoStack->disconnect(this);
 }
 
 QString TForm1::StatusText(int count) const {
@@ -217,8 +246,21 @@ void TForm1::LoadSide(Side side) {
     if (!file) {
         return;
     }
+    LoadSideFrom(side, *file);
+}
+
+void TForm1::LoadSideFrom(Side side, const QString& path) {
+    if (WarpedBuildRunning) {
+        return;
+    }
     // A file that is not a picture raises here, before anything of the side changes.
-    const Bitmap picture = LoadPicture(file->toStdString());
+    const Bitmap picture = LoadPicture(path.toStdString());
+    const LinesState before = CurrentLines();
+    PutSidePicture(side, picture, path);
+    RecordLinesStep(QStringLiteral("Load ") + QString::fromLatin1(Parts(side).name), before);
+}
+
+void TForm1::PutSidePicture(Side side, const Bitmap& picture, const QString& file) {
     SideParts p = Parts(side);
     p.image->setPicture(picture);
     p.loadButton->hide();
@@ -230,6 +272,11 @@ void TForm1::LoadSide(Side side) {
         p.floating->setWindowTitle(QString::fromLatin1(p.name));
         p.floating->hide();
     }
+    (side == Side::Source ? SourcePictureFile : TargetPictureFile) =
+        QFileInfo(file).absoluteFilePath();
+    // The floating window keeps its picture while hidden and shows it again when the side
+    // re-enters the drawing mode: it must not keep the lines the reset removed.
+    ShowSideLines(side);
 }
 
 void TForm1::Load1Click() {
@@ -249,6 +296,7 @@ void TForm1::ClearSide(Side side, bool fromMenu) {
     if (WarpedBuildRunning) {
         return;
     }
+    const LinesState before = CurrentLines();
     SideParts p = Parts(side);
     p.image->setPicture(*p.clean);
     p.image->refresh();
@@ -274,6 +322,8 @@ void TForm1::ClearSide(Side side, bool fromMenu) {
     }
     *p.count = 0;
     p.panel->setText(StatusText(0));
+    RecordLinesStep(
+        QStringLiteral("Clear ") + QString::fromLatin1(p.name) + QStringLiteral(" Lines"), before);
 }
 
 void TForm1::Button5Click() {
@@ -328,6 +378,27 @@ void TForm1::Properties1Click() {
     ShowInformation(this, QStringLiteral(" Frames:") + Form2->Edit4->text() +
                               QStringLiteral("  Sourse Lines:") + QString::number(SourceLineCount) +
                               QStringLiteral("  Target Lines:") + QString::number(TargetLineCount));
+}
+
+void TForm1::MouseandKeys1Click() {
+    ShowInformation(
+        this,
+        QStringLiteral(
+            "Drawing lines: Put Lines (Source) or Redraw Lines (Target) lets the picture take "
+            "the mouse; Ok ends it.\n"
+            "  Drag: draws a line from where the button goes down to where it comes up.\n"
+            "  Ctrl+drag from near an end point: moves that end point.\n"
+            "  Shift+right-click: deletes the nearest line.\n"
+            "  Shift+click: copies the nearest line to the end of the other side.\n"
+            "  Double-click on the picture: clears the side's lines.\n"
+            "  Double-click beside the pictures: shows the Properties window.\n"
+            "Files: drop a picture on the Source or Target half to load it there; drop a "
+            ".morph file to open it.\n"
+            "Keys:\n"
+            "  Ctrl+O  Open Morph...\n"
+            "  Ctrl+S  Save Morph...\n"
+            "  Ctrl+Z  Undo\n"
+            "  Ctrl+Shift+Z, Ctrl+Y  Redo"));
 }
 
 void TForm1::Properties2Click() {

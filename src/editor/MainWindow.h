@@ -7,10 +7,12 @@
 #include "platform/gui/PictureBox.h"
 
 #include <QMainWindow>
+#include <QString>
 
 #include <vector>
 
 class QAction;
+class QUndoStack;
 class QFrame;
 class QLabel;
 class QMenu;
@@ -27,6 +29,7 @@ class TForm1 : public QMainWindow {
     Q_OBJECT
   public:
     explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
 
     // Control lines of both sides; valid lines fill slots 0..count-1.
     LineSet SourceLines{};
@@ -103,6 +106,14 @@ class TForm1 : public QMainWindow {
     QAction* AnimatorvQv1;
     QAction* Properties1;
     QAction* N2;
+    // Added after the items above: morph files, undo and redo, the mouse help.
+    QAction* OpenMorph1;
+    QAction* SaveMorph1;
+    QAction* SaveMorphAs1;
+    QAction* N7;
+    QAction* Undo1;
+    QAction* Redo1;
+    QAction* MouseandKeys1;
 
     // side: 0 both, 1 the Target only, 2 the Source only.
     void MyFormCreate(int side);
@@ -147,6 +158,7 @@ class TForm1 : public QMainWindow {
     void AnimatorvQv1Click();
     void Properties1Click();
     void Properties2Click();
+    void MouseandKeys1Click();
 
     // --- Line drawing with the mouse (MainWindowLines.cpp) ---
     void Button2Click();
@@ -210,13 +222,60 @@ class TForm1 : public QMainWindow {
                LineSet frameLines, int lastLine, double t);
     // --- end of builds ---
 
+    // --- Morph files and drops (MainWindowMorphFiles.cpp) ---
+    void OpenMorph1Click();
+    void SaveMorph1Click();
+    void SaveMorphAs1Click();
+    // Opens a morph or lines file: both pictures as Load > Source / Target loads them, the
+    // lines as if drawn, the settings into the Properties window. A file that does not read
+    // changes nothing; a picture that does not load leaves its side's picture and is named in
+    // a message after the rest has opened.
+    void OpenMorphFile(const QString& path);
+    // Writes the pictures' paths, the lines and the settings; a setting that does not convert
+    // stops the save before anything is written.
+    void SaveMorphFile(const QString& path);
+    // Loads a picture into a side as Load > Source / Target does, as one undoable step.
+    void LoadSideFrom(Side side, const QString& path);
+    // The morph file Save Morph writes to; empty until one was opened or saved.
+    QString MorphFileName;
+    // The files the pictures were loaded from (absolute), empty while a side has none.
+    QString SourcePictureFile;
+    QString TargetPictureFile;
+
+    // --- Undo and redo of the line sets (MainWindowUndo.cpp) ---
+    struct LinesState {
+        LineSet source{};
+        int sourceCount = 0;
+        LineSet target{};
+        int targetCount = 0;
+        bool operator==(const LinesState&) const = default;
+    };
+    LinesState CurrentLines() const;
+    // Makes the change from `before` to the current lines one undoable step named `name`
+    // ("Draw Source Line 3"); no step when nothing changed.
+    void RecordLinesStep(const QString& name, const LinesState& before);
+    // Puts the lines of `state` into the sides that differ and shows them as drawn.
+    void RestoreLines(const LinesState& state);
+    // Shows a side's lines everywhere they appear: the picture, the floating window (also a
+    // hidden one), the status panel and the Properties window's "Line n" entries.
+    void ShowSideLines(Side side);
+    void Undo1Click();
+    void Redo1Click();
+    QUndoStack* UndoStack;
+
   protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     void LoadSide(Side side);
+    // Puts a loaded picture into a side and resets the side, as a load does.
+    void PutSidePicture(Side side, const Bitmap& picture, const QString& file);
+    void UpdateUndoItems();
     void ClearSide(Side side, bool fromMenu);
     void ResetSide(Side side, bool touchProperties);
     void CentrePicture(PictureBox* image, QFrame* bevel);

@@ -91,7 +91,8 @@ class WarpedBuildLock {
         for (QAction* action :
              {form.Source1->menuAction(), form.Morphing1->menuAction(), form.Load1, form.Targe1,
               form.ClearLinesSource1, form.ClearLinesTarget1, form.PutLinesSouorce1,
-              form.PutLinesTarget1, form.Properties2, form.AnimatorvQv1}) {
+              form.PutLinesTarget1, form.Properties2, form.AnimatorvQv1, form.OpenMorph1,
+              form.SaveMorph1, form.SaveMorphAs1, form.Undo1, form.Redo1}) {
             actions_.emplace_back(action, action->isEnabled());
             action->setEnabled(false);
         }

@@ -171,6 +171,7 @@ void TForm1::DeleteLine(Side side, int index) {
     if (index < 0 || index >= count) {
         return;
     }
+    const LinesState before = CurrentLines();
     LineSet& lines = *p.lines;
     std::copy(lines.begin() + index + 1, lines.begin() + count, lines.begin() + index);
     lines[std::size_t(count - 1)] = ControlLine{};
@@ -183,6 +184,9 @@ void TForm1::DeleteLine(Side side, int index) {
             Form2->AddLineEntry(side, n);
         }
     }
+    RecordLinesStep(QStringLiteral("Delete ") + QString::fromLatin1(p.name) +
+                        QStringLiteral(" Line ") + QString::number(index + 1),
+                    before);
 }
 
 void TForm1::CopyLineToOtherSide(Side from, int index, const PictureMouse& mouse) {
@@ -195,9 +199,14 @@ void TForm1::CopyLineToOtherSide(Side from, int index, const PictureMouse& mouse
         ShowSideFull(to);
         return;
     }
+    const LinesState before = CurrentLines();
     (*target.lines)[std::size_t(*target.count)] = (*Parts(from).lines)[std::size_t(index)];
     ++*target.count;
     PictureMouseUp(to, mouse, true);
+    RecordLinesStep(QStringLiteral("Copy ") + QString::fromLatin1(Parts(from).name) +
+                        QStringLiteral(" Line ") + QString::number(index + 1) +
+                        QStringLiteral(" to ") + QString::fromLatin1(target.name),
+                    before);
 }
 
 void TForm1::DrawBand(const SideParts& parts) {
@@ -239,6 +248,8 @@ void TForm1::PictureMouseMove(Side side, const PictureMouse& mouse) {
 void TForm1::PictureMouseUp(Side side, const PictureMouse& mouse, bool copied) {
     SideParts p = Parts(side);
     const QPoint point(mouse.x, mouse.y);
+    const LinesState before = CurrentLines();
+    QString step;
     bool appended = false;
     bool refused = false;
     if (mouse.modifiers & Qt::ControlModifier) {
@@ -246,6 +257,8 @@ void TForm1::PictureMouseUp(Side side, const PictureMouse& mouse, bool copied) {
         const QPoint end = GrabbedStart ? DragEnd : point;
         if (EditIndex >= 0 && EditIndex < UsedSlots(*p.count)) {
             (*p.lines)[std::size_t(EditIndex)] = LineOf(start, end);
+            step = QStringLiteral("Move ") + QString::fromLatin1(p.name) +
+                   QStringLiteral(" Line ") + QString::number(EditIndex + 1);
         }
         if (p.floating) {
             p.floating->setWindowTitle(CoordinatesText(side, start, end));
@@ -257,6 +270,8 @@ void TForm1::PictureMouseUp(Side side, const PictureMouse& mouse, bool copied) {
             (*p.lines)[std::size_t(*p.count)] = LineOf(DragStart, point);
             ++*p.count;
             appended = true;
+            step = QStringLiteral("Draw ") + QString::fromLatin1(p.name) +
+                   QStringLiteral(" Line ") + QString::number(*p.count);
         }
     }
     RedrawSide(side);
@@ -265,6 +280,9 @@ void TForm1::PictureMouseUp(Side side, const PictureMouse& mouse, bool copied) {
         Form2->AddLineEntry(side, *p.count);
     }
     p.panel->setText(StatusText(*p.count));
+    if (!step.isEmpty()) {
+        RecordLinesStep(step, before);
+    }
     if (refused) {
         ShowSideFull(side);
     }
