@@ -4,14 +4,18 @@
 #include "avi/AviWriter.h"
 #include "cli/LinesFile.h"
 #include "platform/Convert.h"
+#include "platform/FrameSpill.h"
 #include "platform/Memory.h"
 #include "platform/MorphError.h"
+#include "platform/PngWriter.h"
 #include "platform/QtImageIO.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <map>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <ostream>
@@ -32,25 +36,20 @@ std::string Quoted(const fs::path& path) {
 // A bar on stderr, redrawn only when its percentage changes.
 class ProgressBar {
   public:
-    ProgressBar(int frames, int width, int refreshStep)
-        : frames_(frames), perFrame_((std::max(width, 1) - 1) / refreshStep + 1),
-          refreshStep_(refreshStep) {}
     ~ProgressBar() { finish(); }
 
-    bool operator()(int frame, int column) {
-        const std::int64_t done = std::int64_t{frame} * perFrame_ + column / refreshStep_ + 1;
-        const int percent = int(done * 100 / (std::int64_t{frames_} * perFrame_));
+    void operator()(int done, int total) {
+        const int percent = int(std::int64_t{done} * 100 / std::max(total, 1));
         if (percent != shown_) {
             shown_ = percent;
             constexpr int kWidth = 30;
             const int filled = percent * kWidth / 100;
             std::fprintf(stderr, "\rRendering [%s%s] %3d%%  frame %d of %d",
                          std::string(std::size_t(filled), '#').c_str(),
-                         std::string(std::size_t(kWidth - filled), '.').c_str(), percent, frame + 1,
-                         frames_);
+                         std::string(std::size_t(kWidth - filled), '.').c_str(), percent, done,
+                         total);
             std::fflush(stderr);
         }
-        return false;
     }
 
     void finish() {
@@ -62,19 +61,13 @@ class ProgressBar {
     }
 
   private:
-    int frames_;
-    int perFrame_;
-    int refreshStep_;
     int shown_ = -1;
 };
 
-void PrintSummary(std::ostream& out, const std::vector<Bitmap>& frames, const std::string& vqvPath,
+void PrintSummary(std::ostream& out, int count, int width, int height, const std::string& vqvPath,
                   const std::string& pngDir, const std::string& aviPath,
                   const std::string& videoPath) {
-    const int count = int(frames.size());
-    const Bitmap& first = frames.front();
-    out << "Rendered " << count << " frames of " << first.width() << " x " << first.height()
-        << " pixels.\n";
+    out << "Rendered " << count << " frames of " << width << " x " << height << " pixels.\n";
     if (!vqvPath.empty()) {
         out << "Wrote " << vqvPath << "\n";
     }
@@ -101,55 +94,11 @@ std::string FramePngName(int index, int frameCount) {
     return "frame_" + number + ".png";
 }
 
-void WritePngFrames(const std::vector<Bitmap>& frames, const fs::path& dir, OutputSet& outputs) {
-    std::error_code error;
-    if (fs::exists(dir, error)) {
-        if (!fs::is_directory(dir, error)) {
-            throw MorphError("Cannot write the frames to " + Quoted(dir) + ": it is not a folder");
-        }
-    } else {
-        outputs.makeFolder(dir);
-    }
-    const int count = int(frames.size());
-    for (int k = 0; k < count; ++k) {
-        const fs::path file = dir / FramePngName(k, count);
-        outputs.write(file, [&] { SavePng(frames[std::size_t(k)], file.string()); });
-    }
-}
-
-std::vector<const Bitmap*> AviFrameOrder(const std::vector<Bitmap>& frames,
-                                         AviDirection direction) {
-    std::vector<const Bitmap*> order;
-    if (direction != AviDirection::Backward) {
-        for (const Bitmap& frame : frames) {
-            order.push_back(&frame);
-        }
-    }
-    if (direction != AviDirection::Forward) {
-        for (auto frame = frames.rbegin(); frame != frames.rend(); ++frame) {
-            order.push_back(&*frame);
-        }
-    }
-    return order;
-}
-
 void CheckAviOptions(const RenderOptions& options) {
     if (!options.aviPath.empty()) {
         TAviWriter writer;
         writer.ChangeWavFileName(options.wavPath);
     }
-}
-
-void WriteRenderAvi(const std::vector<Bitmap>& frames, const RenderOptions& options) {
-    TAviWriter writer;
-    writer.Bitmaps = AviFrameOrder(frames, options.direction);
-    writer.Height = frames.empty() ? 0 : frames.front().height();
-    writer.Width = frames.empty() ? 0 : frames.front().width();
-    writer.Stretch = false;
-    writer.FrameTime = options.frameTime;
-    writer.FileName = options.aviPath;
-    writer.ChangeWavFileName(options.wavPath);
-    WriteAviFileNamingFiles(writer);
 }
 
 VideoSettings RenderVideoSettings(const RenderOptions& options, int width, int height) {
@@ -164,30 +113,6 @@ VideoSettings RenderVideoSettings(const RenderOptions& options, int width, int h
         settings.wavPath = options.wavPath;
     }
     return settings;
-}
-
-void WriteRenderVideo(const std::vector<Bitmap>& frames, const RenderOptions& options) {
-    const int width = frames.empty() ? 0 : frames.front().width();
-    const int height = frames.empty() ? 0 : frames.front().height();
-    WriteVideo(options.videoPath, RenderVideoSettings(options, width, height),
-               AviFrameOrder(frames, options.direction));
-}
-
-void WriteRenderOutputs(const std::vector<Bitmap>& frames, const RenderOptions& options) {
-    OutputSet outputs;
-    if (!options.pngDir.empty()) {
-        WritePngFrames(frames, options.pngDir, outputs);
-    }
-    if (!options.aviPath.empty()) {
-        outputs.write(options.aviPath, [&] { WriteRenderAvi(frames, options); });
-    }
-    if (!options.videoPath.empty()) {
-        outputs.write(options.videoPath, [&] { WriteRenderVideo(frames, options); });
-    }
-    if (!options.vqvPath.empty()) {
-        outputs.write(options.vqvPath, [&] { WriteVqv(options.vqvPath, frames); });
-    }
-    outputs.keep();
 }
 
 RenderInputs LoadRenderInputs(const RenderOptions& options) {
@@ -228,12 +153,12 @@ MorphSettings PrepareRender(const RenderInputs& inputs, const RenderOptions& opt
     if (!options.vqvPath.empty()) {
         CheckVqvWritable(options.vqvPath, frames, width, height);
     }
-    std::int64_t videoFrames = 0;
     for (const std::string& video : {options.aviPath, options.videoPath}) {
         if (video.empty()) {
             continue;
         }
-        videoFrames = std::int64_t(frames) * (options.direction == AviDirection::PingPong ? 2 : 1);
+        const std::int64_t videoFrames =
+            std::int64_t(frames) * (options.direction == AviDirection::PingPong ? 2 : 1);
         if (videoFrames > std::numeric_limits<std::int32_t>::max()) {
             throw MorphError("Cannot write the video " + Quoted(video) + ": " +
                              std::to_string(videoFrames) + " frames are more than the " +
@@ -245,26 +170,29 @@ MorphSettings PrepareRender(const RenderInputs& inputs, const RenderOptions& opt
         CheckVideoSettings(options.videoPath, RenderVideoSettings(options, width, height));
     }
 
-    // Every frame is held until the outputs are written, besides a warped Source and Target
-    // picture that each frame is built from, and so is every frame's line set. The AVI video
-    // adds a frame at a time as a bitmap and as its 24-bit copy, and the videos, written one
-    // after the other, a pointer per frame. (The warp's weight tables, eight bytes per line
-    // and pixel of the picture's diagonal, are left out: next to the frames they are small.
+    // Frames are handed to the outputs as they are made: a few frame buffers are held,
+    // whatever the frame count, each with its frame's line set (StreamedFrameBuffers; a
+    // buffer whose PNG file is being encoded counts, and so does its encoded file, at most
+    // three bytes a pixel). The AVI video adds a frame as 24-bit rows. A video played the
+    // other way round reads its frames back into one buffer, once the others are gone. (The
+    // warp's weight tables, eight bytes per line and pixel of the picture's diagonal, and
+    // each thread's rows of mapped pixels are left out: next to the frames they are small.
     // So are the buffers the encoders of the other videos keep, which FFmpeg's libraries
     // size by themselves.)
-    std::int64_t need = PictureBytes(width, height, sizeof(Colour), std::int64_t(frames) + 2);
+    const bool png = !options.pngDir.empty();
+    const std::int64_t buffers = StreamedFrameBuffers(WarpThreadCount(settings.threads), png);
+    std::int64_t need = PictureBytes(width, height, sizeof(Colour), buffers);
     const auto add = [&need](std::int64_t bytes) {
         need = bytes > std::numeric_limits<std::int64_t>::max() - need
                    ? std::numeric_limits<std::int64_t>::max()
                    : need + bytes;
     };
-    add(PictureBytes(frames, sizeof(LineSet), 1));
-    if (!options.aviPath.empty()) {
-        add(PictureBytes(width, height, sizeof(Colour)));
-        add(DibRowBytes(width) * height);
+    add(PictureBytes(buffers, sizeof(LineSet), 1));
+    if (png) {
+        add(PictureBytes(width, height, 3, buffers));
     }
-    if (videoFrames > 0) {
-        add(PictureBytes(videoFrames, sizeof(const Bitmap*), 1));
+    if (!options.aviPath.empty()) {
+        add(DibRowBytes(width) * height);
     }
     CheckMemoryFor(need, "This morph of " + std::to_string(frames) + " frames of " +
                              std::to_string(width) + " x " + std::to_string(height) +
@@ -272,13 +200,217 @@ MorphSettings PrepareRender(const RenderInputs& inputs, const RenderOptions& opt
     return settings;
 }
 
-std::vector<Bitmap> RenderFrames(const RenderInputs& inputs, const MorphSettings& settings,
-                                 const BuildProgress& progress) {
+namespace {
+
+// The outputs of one run, fed a frame at a time as the frames are rendered.
+//
+// The .vQv file, the PNG frames and the videos played forwards take each frame as it comes.
+// An AVI file or video played backwards or back and forth needs the frames again in the
+// other order once the last one is made: those frames also go into a FrameSpill (a work
+// file in the temporary folder, as large as a .vQv file of the run), which the end of the
+// run reads back from the last frame down. That keeps the memory a run needs the same for
+// every direction, at the cost of writing the frames to disk once more.
+class StreamedOutputs {
+  public:
+    StreamedOutputs(const RenderOptions& options, int width, int height, int sequenceFrames,
+                    FrameRange range)
+        : options_(options), width_(width), height_(height), sequenceFrames_(sequenceFrames),
+          first_(range.first), count_(range.last - range.first + 1) {}
+
+    // Creates every output in the order PNG folder, AVI, video, .vQv, each keeping the file
+    // it replaces first, so that their errors come as when the outputs were written one after
+    // the other.
+    void Begin() {
+        if (!options_.pngDir.empty()) {
+            const fs::path dir = options_.pngDir;
+            std::error_code error;
+            if (fs::exists(dir, error)) {
+                if (!fs::is_directory(dir, error)) {
+                    throw MorphError("Cannot write the frames to " + Quoted(dir) +
+                                     ": it is not a folder");
+                }
+            } else {
+                outputs_.makeFolder(dir);
+            }
+        }
+        const bool videos = !options_.aviPath.empty() || !options_.videoPath.empty();
+        if (!options_.aviPath.empty()) {
+            aviReserved_ = outputs_.reserve(options_.aviPath);
+            avi_.emplace();
+            avi_->Height = height_;
+            avi_->Width = width_;
+            avi_->Stretch = false;
+            avi_->FrameTime = options_.frameTime;
+            avi_->FileName = options_.aviPath;
+            Avi([&] {
+                avi_->ChangeWavFileName(options_.wavPath);
+                avi_->BeginFrames();
+            });
+        }
+        if (!options_.videoPath.empty()) {
+            videoReserved_ = outputs_.reserve(options_.videoPath);
+            VideoSettings settings = RenderVideoSettings(options_, width_, height_);
+            settings.expectedFrames = VideoFrames();
+            video_.emplace(options_.videoPath, std::move(settings));
+        }
+        if (!options_.vqvPath.empty()) {
+            vqvReserved_ = outputs_.reserve(options_.vqvPath);
+            vqv_.emplace(options_.vqvPath, count_, width_, height_);
+        }
+        if (videos && options_.direction != AviDirection::Forward) {
+            const std::string& video =
+                !options_.aviPath.empty() ? options_.aviPath : options_.videoPath;
+            try {
+                spill_.emplace(width_, height_);
+            } catch (const MorphError& e) {
+                throw MorphError("Cannot write the video " + Quoted(video) + ": " + e.message());
+            }
+            spillFor_ = video;
+        }
+    }
+
+    // Encodes the frame's PNG; runs on the render's threads, several frames at once.
+    void Prepare(int frame, const Bitmap& blend) {
+        if (options_.pngDir.empty()) {
+            return;
+        }
+        const fs::path file = PngPath(frame);
+        std::string encoded = EncodePng(blend, file.string());
+        const std::lock_guard lock(pngMutex_);
+        encoded_[frame] = std::move(encoded);
+    }
+
+    // Hands the frame to every output, in the order the frames come.
+    void Deliver(int frame, const Bitmap& blend) {
+        if (!options_.pngDir.empty()) {
+            std::string bytes;
+            {
+                const std::lock_guard lock(pngMutex_);
+                const auto found = encoded_.find(frame);
+                if (found != encoded_.end()) {
+                    bytes = std::move(found->second);
+                    encoded_.erase(found);
+                }
+            }
+            const fs::path file = PngPath(frame);
+            if (bytes.empty()) {
+                bytes = EncodePng(blend, file.string());
+            }
+            outputs_.write(file, [&] { WriteFileAtomically(file.string(), bytes); });
+        }
+        if (options_.direction != AviDirection::Backward) {
+            AddToVideos(blend);
+        }
+        if (vqv_) {
+            vqv_->Add(blend);
+        }
+        if (spill_) {
+            Spilled([&] { spill_->Store(blend); });
+        }
+    }
+
+    // The frames in the other order where a video needs them, then every file in place (the
+    // order of the old one-after-the-other writes: AVI, video, .vQv); the outputs stay.
+    void Finish() {
+        if (spill_) {
+            Bitmap frame;
+            for (int index = spill_->Count() - 1; index >= 0; --index) {
+                Spilled([&] { spill_->Load(index, frame); });
+                AddToVideos(frame);
+            }
+            spill_.reset();
+        }
+        if (avi_) {
+            outputs_.place(aviReserved_, [&] { Avi([&] { avi_->FinishFrames(); }); });
+        }
+        if (video_) {
+            outputs_.place(videoReserved_, [&] { video_->Finish(); });
+        }
+        if (vqv_) {
+            outputs_.place(vqvReserved_, [&] { vqv_->Commit(); });
+        }
+        outputs_.keep();
+    }
+
+  private:
+    fs::path PngPath(int frame) const {
+        return fs::path(options_.pngDir) / FramePngName(frame, sequenceFrames_);
+    }
+
+    int VideoFrames() const {
+        return options_.direction == AviDirection::PingPong ? 2 * count_ : count_;
+    }
+
+    void AddToVideos(const Bitmap& frame) {
+        if (avi_) {
+            Avi([&] { avi_->AddFrame(frame); });
+        }
+        if (video_) {
+            video_->Add(frame);
+        }
+    }
+
+    // Runs a step of the AVI writer, whose messages name no file, with the video's name and
+    // the sound file's in front of its message.
+    template <typename Step> void Avi(Step step) {
+        try {
+            step();
+        } catch (const MorphError& e) {
+            std::string files = Quoted(avi_->FileName);
+            if (!avi_->WavFileName().empty()) {
+                files += " with the sound of " + Quoted(avi_->WavFileName());
+            }
+            throw MorphError("Cannot write the video " + files + ": " + e.message());
+        }
+    }
+
+    template <typename Step> void Spilled(Step step) {
+        try {
+            step();
+        } catch (const MorphError& e) {
+            throw MorphError("Cannot write the video " + Quoted(spillFor_) + ": " + e.message());
+        }
+    }
+
+    const RenderOptions& options_;
+    int width_;
+    int height_;
+    int sequenceFrames_;
+    int first_;
+    int count_;
+    OutputSet outputs_; // declared before the writers, so that they go first
+    std::optional<TAviWriter> avi_;
+    std::optional<VideoWriter> video_;
+    std::optional<VqvWriter> vqv_;
+    std::optional<FrameSpill> spill_;
+    std::string spillFor_;
+    std::size_t aviReserved_ = 0;
+    std::size_t videoReserved_ = 0;
+    std::size_t vqvReserved_ = 0;
+    std::mutex pngMutex_;
+    std::map<int, std::string> encoded_; // PNG files encoded and not yet written
+};
+
+} // namespace
+
+void RenderToOutputs(const RenderInputs& inputs, const MorphSettings& settings,
+                     const RenderOptions& options, FrameRange range,
+                     const std::function<void(int done, int total)>& progress) {
     const LinePairs& lines = inputs.lines;
-    MorphSequence sequence = BuildMorph({inputs.source, inputs.target, lines.source,
-                                         lines.sourceCount, lines.target, lines.targetCount},
-                                        settings, progress);
-    return std::move(sequence.blends);
+    const int last = range.last < 0 ? settings.frames - 1 : range.last;
+    StreamedOutputs outputs(options, inputs.source.width(), inputs.source.height(), settings.frames,
+                            {range.first, last});
+    FrameStream stream;
+    stream.begin = [&] { outputs.Begin(); };
+    if (!options.pngDir.empty()) {
+        stream.prepare = [&](int frame, const Bitmap& blend) { outputs.Prepare(frame, blend); };
+    }
+    stream.deliver = [&](int frame, const Bitmap& blend) { outputs.Deliver(frame, blend); };
+    stream.progress = progress;
+    StreamMorph({inputs.source, inputs.target, lines.source, lines.sourceCount, lines.target,
+                 lines.targetCount},
+                settings, range, stream);
+    outputs.Finish();
 }
 
 fs::path FindSamplesDir() {
@@ -331,23 +463,22 @@ int RunMorphRender(const std::vector<std::string>& args, std::ostream& out, std:
         const RenderInputs inputs = LoadRenderInputs(options);
         const MorphSettings settings = PrepareRender(inputs, options);
         std::optional<ProgressBar> bar;
-        BuildProgress progress;
+        std::function<void(int, int)> progress;
         if (::isatty(STDERR_FILENO) == 1) {
-            bar.emplace(settings.frames, inputs.source.width(), kRenderRefreshStep);
-            progress = [&bar](int frame, int column) { return (*bar)(frame, column); };
+            bar.emplace();
+            progress = [&bar](int done, int total) { (*bar)(done, total); };
         }
-        const std::vector<Bitmap> frames = RenderFrames(inputs, settings, progress);
+        RenderToOutputs(inputs, settings, options, {}, progress);
         if (bar) {
             bar->finish();
         }
-        WriteRenderOutputs(frames, options);
         if (options.demo) {
             const fs::path here = fs::current_path();
             options.vqvPath = (here / kDemoVqv).string();
             options.pngDir = (here / kDemoPngDir).string();
         }
-        PrintSummary(out, frames, options.vqvPath, options.pngDir, options.aviPath,
-                     options.videoPath);
+        PrintSummary(out, settings.frames, inputs.source.width(), inputs.source.height(),
+                     options.vqvPath, options.pngDir, options.aviPath, options.videoPath);
         return 0;
     } catch (const UsageError& e) {
         err << WithFullStop(e.message()) << "\n"

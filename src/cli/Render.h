@@ -9,6 +9,7 @@
 #include "video/VideoWriter.h"
 
 #include <filesystem>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -26,35 +27,13 @@ inline constexpr const char* kDemoPngDir = "morph-demo";
 // "frame_007.png": three digits at least, as many as the last index needs.
 std::string FramePngName(int index, int frameCount);
 
-// Writes every frame as a PNG into `dir`, made when missing, as part of `outputs`: a failure
-// of any frame, or of a later output, takes them all away again and puts back the frames they
-// replaced.
-void WritePngFrames(const std::vector<Bitmap>& frames, const std::filesystem::path& dir,
-                    OutputSet& outputs);
-
-// The frames of the AVI video in the order of the direction; they point into `frames`.
-std::vector<const Bitmap*> AviFrameOrder(const std::vector<Bitmap>& frames, AviDirection direction);
-
 // Raises the writer's message when the sound file's name cannot be used, so that a bad name
 // stops morph-render before it renders.
 void CheckAviOptions(const RenderOptions& options);
 
-// Writes the frames, unscaled, to the AVI file of the options, with their frame time,
-// direction and sound file.
-void WriteRenderAvi(const std::vector<Bitmap>& frames, const RenderOptions& options);
-
 // The settings of the run's MP4, WebM, GIF, WebP or APNG video for frames of width x height:
 // its frame time and quality, and the sound file when the format can carry sound.
 VideoSettings RenderVideoSettings(const RenderOptions& options, int width, int height);
-
-// Writes the frames, unscaled, to the video of the options, in the order of the direction.
-void WriteRenderVideo(const std::vector<Bitmap>& frames, const RenderOptions& options);
-
-// Writes the frames to the .vQv file, the PNG folder, the AVI file and the video that the
-// options name;
-// on failure none of the outputs is left behind and every file they would replace is as it
-// was.
-void WriteRenderOutputs(const std::vector<Bitmap>& frames, const RenderOptions& options);
 
 struct RenderInputs {
     Bitmap source;
@@ -71,9 +50,15 @@ RenderInputs LoadRenderInputs(const RenderOptions& options);
 // are converted when the warp starts.
 MorphSettings PrepareRender(const RenderInputs& inputs, const RenderOptions& options);
 
-// Builds the blended frames, the Source picture first and the Target picture last.
-std::vector<Bitmap> RenderFrames(const RenderInputs& inputs, const MorphSettings& settings,
-                                 const BuildProgress& progress = {});
+// Renders frames range.first .. range.last of the morph (t accumulated as in the whole
+// sequence) and hands each frame, as soon as it is ready, to every output the options name:
+// the .vQv file, the PNG folder (frames keep their numbers in the whole sequence), the AVI
+// file and the video; the frames are not kept. `progress` gets frames done of the range's
+// after each one. On failure none of the outputs is left behind and every file they would
+// replace is as it was.
+void RenderToOutputs(const RenderInputs& inputs, const MorphSettings& settings,
+                     const RenderOptions& options, FrameRange range = {},
+                     const std::function<void(int done, int total)>& progress = {});
 
 // The folder with the demo's pictures and lines: the build's samples folder, else a
 // "samples" folder beside the executable or in one of its parent folders.
