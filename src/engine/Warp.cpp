@@ -875,8 +875,10 @@ std::optional<BandFault> BandWarp::RunBand(int band) {
             return std::nullopt;
         }
         // The reference warp is one band on one thread; its warped pictures are thrown away.
-        Bitmap warpedSource;
-        Bitmap warpedTarget;
+        const int width = w.inputs.source.width();
+        const int height = w.inputs.source.height();
+        Bitmap warpedSource(width, height);
+        Bitmap warpedTarget(width, height);
         try {
             ReferenceWarpFrame({w.blend, warpedSource, warpedTarget}, w.inputs, w.constants, {});
         } catch (const MorphError& e) {
