@@ -183,29 +183,51 @@ void WriteVqv(const std::string& path, const std::vector<const Bitmap*>& frames)
         }
     }
 
-    AtomicFile file(path);
+    VqvWriter writer(path, std::int64_t(frames.size()), width, height);
+    for (const Bitmap* frame : frames) {
+        writer.Add(*frame);
+    }
+    writer.Commit();
+}
+
+VqvWriter::VqvWriter(const std::string& path, std::int64_t frames, int width, int height)
+    : path_((CheckVqvWritable(path, frames, width, height), path)), frames_(frames), width_(width),
+      height_(height), file_(path), row_(std::size_t(kCellBytes) * std::size_t(width)) {
     unsigned char header[kHeaderBytes];
-    PutLittleEndian32(header, static_cast<std::uint32_t>(frames.size()));
+    PutLittleEndian32(header, static_cast<std::uint32_t>(frames));
     PutLittleEndian32(header + 4, static_cast<std::uint32_t>(height));
     PutLittleEndian32(header + 8, static_cast<std::uint32_t>(width));
-    file.write(header, sizeof header);
+    file_.write(header, sizeof header);
+}
 
-    std::vector<unsigned char> row(std::size_t(kCellBytes) * std::size_t(width));
-    for (const Bitmap* frame : frames) {
-        for (int y = 0; y < height; ++y) {
-            const Colour* pixels = frame->row(y);
-            for (int x = 0; x < width; ++x) {
-                // Byte 3 is always written as zero, whatever the colour value holds there.
-                unsigned char* cell = row.data() + std::size_t(kCellBytes) * std::size_t(x);
-                cell[0] = RedOf(pixels[x]);
-                cell[1] = GreenOf(pixels[x]);
-                cell[2] = BlueOf(pixels[x]);
-                cell[3] = 0;
-            }
-            file.write(row.data(), row.size());
-        }
+void VqvWriter::Add(const Bitmap& frame) {
+    if (frame.width() != width_ || frame.height() != height_ || added_ >= frames_) {
+        ThrowWriteError(path_,
+                        "frame " + std::to_string(added_) + " is " + std::to_string(frame.width()) +
+                            " x " + std::to_string(frame.height()) + " pixels but frame 0 is " +
+                            std::to_string(width_) + " x " + std::to_string(height_) + " pixels");
     }
-    file.commit();
+    for (int y = 0; y < height_; ++y) {
+        const Colour* pixels = frame.row(y);
+        for (int x = 0; x < width_; ++x) {
+            // Byte 3 is always written as zero, whatever the colour value holds there.
+            unsigned char* cell = row_.data() + std::size_t(kCellBytes) * std::size_t(x);
+            cell[0] = RedOf(pixels[x]);
+            cell[1] = GreenOf(pixels[x]);
+            cell[2] = BlueOf(pixels[x]);
+            cell[3] = 0;
+        }
+        file_.write(row_.data(), row_.size());
+    }
+    ++added_;
+}
+
+void VqvWriter::Commit() {
+    if (added_ != frames_) {
+        ThrowWriteError(path_, std::to_string(added_) + " of its " + std::to_string(frames_) +
+                                   " frames were written");
+    }
+    file_.commit();
 }
 
 void WriteVqv(const std::string& path, const std::vector<Bitmap>& frames) {

@@ -3,6 +3,7 @@
 // frame, row by row from the top, left to right.
 #pragma once
 
+#include "platform/AtomicFile.h"
 #include "platform/Bitmap.h"
 
 #include <cstdint>
@@ -28,6 +29,28 @@ void CheckVqvWritable(const std::string& path, std::int64_t frames, int width, i
 // problem.
 void WriteVqv(const std::string& path, const std::vector<Bitmap>& frames);
 void WriteVqv(const std::string& path, const std::vector<const Bitmap*>& frames);
+
+// A .vQv file written a frame at a time: the header goes first, each frame as it comes, and
+// the file appears at Commit (until then it is a temporary beside it, removed when the
+// writer goes uncommitted). Messages name the file as WriteVqv's do.
+class VqvWriter {
+  public:
+    // Checks as CheckVqvWritable does, creates the temporary and writes the header.
+    VqvWriter(const std::string& path, std::int64_t frames, int width, int height);
+    // The next frame, of the header's size.
+    void Add(const Bitmap& frame);
+    // Puts the file in place; every frame of the header must have been added.
+    void Commit();
+
+  private:
+    std::string path_;
+    std::int64_t frames_;
+    std::int64_t added_ = 0;
+    int width_;
+    int height_;
+    AtomicFile file_;
+    std::vector<unsigned char> row_;
+};
 
 // Reads and checks the header (counts and sizes at least 1, file length exactly
 // 12 + 4*N*H*W) without reading the pixels.

@@ -171,6 +171,9 @@ TAviWriter::TAviWriter() {
 }
 
 TAviWriter::~TAviWriter() {
+    if (WorkFile != nullptr || RawStream != nullptr) {
+        CleanUp(); // frames begun and never finished
+    }
     AVIFileExit();
 }
 
@@ -195,65 +198,99 @@ void TAviWriter::WriteAviFile() {
             throw MorphError("Bitmaps[" + std::to_string(i) + "] is not a TBitmap");
         }
     }
+    BeginFrames();
+    for (const Bitmap* bitmap : Bitmaps) {
+        AddFrame(*bitmap);
+    }
+    FinishFrames();
+}
 
+void TAviWriter::BeginFrames() {
+    if (WorkFile != nullptr || RawStream != nullptr) {
+        CleanUp(); // an earlier write left unfinished
+    }
     TempFileName_.clear();
+    FramesAdded = 0;
+    try {
+        std::string workPath;
+        if (AVIFileCreateUniqueA(&WorkFile, TempFolder_, kWorkFilePrefix, kWorkFileExtension,
+                                 workPath) != AVIERR_OK) {
+            throw MorphError("Failed to create AVI video work file");
+        }
+        TempFileName_ = workPath;
+
+        AviStreamInfo info;
+        info.fccType = streamtypeVIDEO;
+        info.dwScale = std::uint32_t(FrameTime);
+        info.dwRate = 1000;
+        info.rcFrame = {0, 0, Width, Height};
+        if (AVIFileCreateStreamA(WorkFile, &RawStream, info) != AVIERR_OK) {
+            RawStream = nullptr;
+            throw MorphError("Failed to create AVI video stream");
+        }
+    } catch (...) {
+        CleanUp();
+        throw;
+    }
+}
+
+void TAviWriter::AddFrame(const Bitmap& bitmap) {
+    try {
+        if (RawStream == nullptr) {
+            throw MorphError("Failed to add frame to AVI. Err=" + Hex8(AVIERR_BADHANDLE));
+        }
+        // A frame of the video's size goes in as it is, which is what drawing it unscaled
+        // or scaled gives; any other is drawn first. A frame size that is not positive
+        // leaves the work bitmap without pixels, which the conversion refuses as an invalid
+        // bitmap.
+        const Bitmap* frame = &bitmap;
+        if (bitmap.empty() || bitmap.width() != Width || bitmap.height() != Height) {
+            if (Work.width() != std::max(Width, 0) || Work.height() != std::max(Height, 0)) {
+                Work = Bitmap(std::max(Width, 0), std::max(Height, 0));
+            }
+            DrawFrame(bitmap, Work, Stretch);
+            frame = &Work;
+        }
+        const DibSize size = MeasureDib(*frame);
+        std::vector<std::uint8_t> header(size.headerBytes);
+        DibPixels.resize(size.pixelBytes);
+        BitmapInfoHeader dib;
+        ReadDibPixels(*frame, dib, DibPixels.data());
+        std::memcpy(header.data(), &dib, sizeof dib);
+        if (FramesAdded == 0 && AVIStreamSetFormat(RawStream, 0, header.data(),
+                                                   std::int32_t(header.size())) != AVIERR_OK) {
+            throw MorphError("Failed to set AVI stream format");
+        }
+        const AviResult written =
+            AVIStreamWrite(RawStream, FramesAdded, 1, DibPixels.data(),
+                           std::int32_t(dib.biSizeImage), AVIIF_KEYFRAME, nullptr, nullptr);
+        if (written != AVIERR_OK) {
+            throw MorphError("Failed to add frame to AVI. Err=" + Hex8(written));
+        }
+        ++FramesAdded;
+    } catch (...) {
+        CleanUp();
+        throw;
+    }
+}
+
+void TAviWriter::FinishFrames() {
     const Finally cleanUp([this] { CleanUp(); });
-    BuildVideoStream();
+    if (RawStream == nullptr || FramesAdded == 0) {
+        throw MorphError("No bitmaps on the Bitmaps list");
+    }
+    if (CreateEditableStream(&VideoStream, RawStream) != AVIERR_OK) {
+        VideoStream = nullptr;
+        throw MorphError("Could not create Video Stream");
+    }
+    AVIStreamRelease(RawStream);
+    RawStream = nullptr;
     if (!WavFileName_.empty()) {
         AttachWavStream();
     }
     AviStream* const streams[2] = {VideoStream, AudioStream};
     if (AVISaveV(FileName, WavFileName_.empty() ? 1 : 2, streams) != AVIERR_OK) {
         throw MorphError("Unable to write output file");
-    }
-}
-
-void TAviWriter::BuildVideoStream() {
-    std::string workPath;
-    if (AVIFileCreateUniqueA(&WorkFile, TempFolder_, kWorkFilePrefix, kWorkFileExtension,
-                             workPath) != AVIERR_OK) {
-        throw MorphError("Failed to create AVI video work file");
-    }
-    TempFileName_ = workPath;
-
-    // A frame size that is not positive leaves the work bitmap without pixels, which the
-    // conversion refuses as an invalid bitmap.
-    Bitmap work(std::max(Width, 0), std::max(Height, 0));
-
-    AviStreamInfo info;
-    info.fccType = streamtypeVIDEO;
-    info.dwScale = std::uint32_t(FrameTime);
-    info.dwRate = 1000;
-    info.rcFrame = {0, 0, Width, Height};
-    AviStream* raw = nullptr;
-    if (AVIFileCreateStreamA(WorkFile, &raw, info) != AVIERR_OK) {
-        throw MorphError("Failed to create AVI video stream");
-    }
-    const Finally releaseRaw([&raw] { AVIStreamRelease(raw); });
-
-    for (std::size_t i = 0; i < Bitmaps.size(); ++i) {
-        DrawFrame(*Bitmaps[i], work, Stretch);
-        const DibSize size = MeasureDib(work);
-        std::vector<std::uint8_t> header(size.headerBytes);
-        std::vector<std::uint8_t> pixels(size.pixelBytes);
-        BitmapInfoHeader dib;
-        ReadDibPixels(work, dib, pixels.data());
-        std::memcpy(header.data(), &dib, sizeof dib);
-        if (i == 0 &&
-            AVIStreamSetFormat(raw, 0, header.data(), std::int32_t(header.size())) != AVIERR_OK) {
-            throw MorphError("Failed to set AVI stream format");
-        }
-        const AviResult written =
-            AVIStreamWrite(raw, std::int32_t(i), 1, pixels.data(), std::int32_t(dib.biSizeImage),
-                           AVIIF_KEYFRAME, nullptr, nullptr);
-        if (written != AVIERR_OK) {
-            throw MorphError("Failed to add frame to AVI. Err=" + Hex8(written));
-        }
-    }
-
-    if (CreateEditableStream(&VideoStream, raw) != AVIERR_OK) {
-        VideoStream = nullptr;
-        throw MorphError("Could not create Video Stream");
     }
 }
 
@@ -278,6 +315,10 @@ void TAviWriter::AttachWavStream() {
 }
 
 void TAviWriter::CleanUp() noexcept {
+    if (RawStream != nullptr) {
+        AVIStreamRelease(RawStream);
+        RawStream = nullptr;
+    }
     if (VideoStream != nullptr) {
         AVIStreamRelease(VideoStream);
         VideoStream = nullptr;
@@ -287,12 +328,16 @@ void TAviWriter::CleanUp() noexcept {
         AudioStream = nullptr;
     }
     // Streams taken from the work file hold references on it; whatever is left goes here.
-    while (AVIFileRelease(WorkFile) > 0) {
+    if (WorkFile != nullptr) {
+        while (AVIFileRelease(WorkFile) > 0) {
+        }
     }
     WorkFile = nullptr;
     if (!TempFileName_.empty()) {
         ::unlink(TempFileName_.c_str());
     }
+    DibPixels = {};
+    Work = Bitmap();
 }
 
 void WriteAviFileNamingFiles(TAviWriter& writer) {

@@ -64,13 +64,21 @@ class TAviWriter {
     // removed and FileName is left as it was whatever happens.
     void WriteAviFile();
 
+    // The same write with the frames handed over one at a time instead of Bitmaps, so that a
+    // caller need not hold them all: BeginFrames, AddFrame for each frame in order, then
+    // FinishFrames, which saves FileName. The messages are WriteAviFile's; after a failure,
+    // or when the writer goes before FinishFrames, the work file is removed and FileName is
+    // left as it was.
+    void BeginFrames();
+    void AddFrame(const Bitmap& bitmap);
+    void FinishFrames();
+
     // The folder of the work files, taken at construction.
     const std::string& TempFolder() const { return TempFolder_; }
     // The work file of the current or last WriteAviFile ("" before it was created).
     const std::string& TempFileName() const { return TempFileName_; }
 
   private:
-    void BuildVideoStream();
     void AttachWavStream();
     void CleanUp() noexcept;
 
@@ -80,6 +88,10 @@ class TAviWriter {
     AviFile* WorkFile = nullptr;
     AviStream* VideoStream = nullptr;
     AviStream* AudioStream = nullptr;
+    AviStream* RawStream = nullptr; // the work file's video stream while frames come in
+    std::int32_t FramesAdded = 0;
+    Bitmap Work;                         // a frame drawn to the video's size
+    std::vector<std::uint8_t> DibPixels; // one frame as 24-bit rows
 };
 
 // Runs writer.WriteAviFile(). The writer's messages name no file, so a failure is raised with

@@ -5,14 +5,19 @@
 #include "cli/LinesFile.h"
 #include "cli/ProgressLine.h"
 #include "platform/Convert.h"
+#include "platform/FrameSpill.h"
 #include "platform/Memory.h"
 #include "platform/MorphError.h"
+#include "platform/PngFrames.h"
+#include "platform/PngWriter.h"
 #include "platform/QtImageIO.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <map>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <ostream>
@@ -30,16 +35,15 @@ std::string Quoted(const fs::path& path) {
     return "'" + path.string() + "'";
 }
 
-void PrintSummary(std::ostream& out, const std::vector<Bitmap>& frames, int first, int frameCount,
+void PrintSummary(std::ostream& out, int first, int count, int frameCount, int width, int height,
                   const std::string& vqvPath, const std::string& pngDir, const std::string& aviPath,
                   const std::string& videoPath) {
-    const int count = int(frames.size());
     const int last = first + count - 1;
     out << "Rendered " << count << " frames ";
     if (count != frameCount) {
         out << "(" << first << " to " << last << " of " << frameCount << ") ";
     }
-    out << "of " << frames.front().width() << " x " << frames.front().height() << " pixels.\n";
+    out << "of " << width << " x " << height << " pixels.\n";
     if (!vqvPath.empty()) {
         out << "Wrote " << vqvPath << "\n";
     }
@@ -57,49 +61,11 @@ void PrintSummary(std::ostream& out, const std::vector<Bitmap>& frames, int firs
 
 } // namespace
 
-void WritePngFrames(const std::vector<Bitmap>& frames, const fs::path& dir, OutputSet& outputs,
-                    int first, int frameCount) {
-    std::vector<const Bitmap*> pictures;
-    pictures.reserve(frames.size());
-    for (const Bitmap& frame : frames) {
-        pictures.push_back(&frame);
-    }
-    WritePngFrames(pictures, dir, outputs, {}, first, frameCount);
-}
-
-std::vector<const Bitmap*> AviFrameOrder(const std::vector<Bitmap>& frames,
-                                         AviDirection direction) {
-    std::vector<const Bitmap*> order;
-    if (direction != AviDirection::Backward) {
-        for (const Bitmap& frame : frames) {
-            order.push_back(&frame);
-        }
-    }
-    if (direction != AviDirection::Forward) {
-        for (auto frame = frames.rbegin(); frame != frames.rend(); ++frame) {
-            order.push_back(&*frame);
-        }
-    }
-    return order;
-}
-
 void CheckAviOptions(const RenderOptions& options) {
     if (!options.aviPath.empty()) {
         TAviWriter writer;
         writer.ChangeWavFileName(options.wavPath);
     }
-}
-
-void WriteRenderAvi(const std::vector<Bitmap>& frames, const RenderOptions& options) {
-    TAviWriter writer;
-    writer.Bitmaps = AviFrameOrder(frames, options.direction);
-    writer.Height = frames.empty() ? 0 : frames.front().height();
-    writer.Width = frames.empty() ? 0 : frames.front().width();
-    writer.Stretch = false;
-    writer.FrameTime = options.frameTime;
-    writer.FileName = options.aviPath;
-    writer.ChangeWavFileName(options.wavPath);
-    WriteAviFileNamingFiles(writer);
 }
 
 VideoSettings RenderVideoSettings(const RenderOptions& options, int width, int height) {
@@ -114,31 +80,6 @@ VideoSettings RenderVideoSettings(const RenderOptions& options, int width, int h
         settings.wavPath = options.wavPath;
     }
     return settings;
-}
-
-void WriteRenderVideo(const std::vector<Bitmap>& frames, const RenderOptions& options) {
-    const int width = frames.empty() ? 0 : frames.front().width();
-    const int height = frames.empty() ? 0 : frames.front().height();
-    WriteVideo(options.videoPath, RenderVideoSettings(options, width, height),
-               AviFrameOrder(frames, options.direction));
-}
-
-void WriteRenderOutputs(const std::vector<Bitmap>& frames, const RenderOptions& options, int first,
-                        int frameCount) {
-    OutputSet outputs;
-    if (!options.pngDir.empty()) {
-        WritePngFrames(frames, options.pngDir, outputs, first, frameCount);
-    }
-    if (!options.aviPath.empty()) {
-        outputs.write(options.aviPath, [&] { WriteRenderAvi(frames, options); });
-    }
-    if (!options.videoPath.empty()) {
-        outputs.write(options.videoPath, [&] { WriteRenderVideo(frames, options); });
-    }
-    if (!options.vqvPath.empty()) {
-        outputs.write(options.vqvPath, [&] { WriteVqv(options.vqvPath, frames); });
-    }
-    outputs.keep();
 }
 
 RenderInputs LoadRenderInputs(RenderOptions& options) {
@@ -183,6 +124,8 @@ MorphSettings PrepareRender(const RenderInputs& inputs, const RenderOptions& opt
         return constants;
     };
     CheckMorphInputs(morph, settings);
+
+    // What the outputs cannot hold is refused now rather than after rendering.
     int frames = settings.frames;
     if (const std::optional<FrameRange> range = options.frameRange) {
         if (range->last >= frames) {
@@ -191,21 +134,19 @@ MorphSettings PrepareRender(const RenderInputs& inputs, const RenderOptions& opt
                              std::to_string(frames - 1) + ", the last of " +
                              std::to_string(frames) + " frames");
         }
-        frames = range->last - range->first + 1; // all that is held and written
+        frames = range->last - range->first + 1; // all that is written
     }
-
-    // What the outputs cannot hold is refused now rather than after rendering.
     const int width = inputs.source.width();
     const int height = inputs.source.height();
     if (!options.vqvPath.empty()) {
         CheckVqvWritable(options.vqvPath, frames, width, height);
     }
-    std::int64_t videoFrames = 0;
     for (const std::string& video : {options.aviPath, options.videoPath}) {
         if (video.empty()) {
             continue;
         }
-        videoFrames = std::int64_t(frames) * (options.direction == AviDirection::PingPong ? 2 : 1);
+        const std::int64_t videoFrames =
+            std::int64_t(frames) * (options.direction == AviDirection::PingPong ? 2 : 1);
         if (videoFrames > std::numeric_limits<std::int32_t>::max()) {
             throw MorphError("Cannot write the video " + Quoted(video) + ": " +
                              std::to_string(videoFrames) + " frames are more than the " +
@@ -217,26 +158,29 @@ MorphSettings PrepareRender(const RenderInputs& inputs, const RenderOptions& opt
         CheckVideoSettings(options.videoPath, RenderVideoSettings(options, width, height));
     }
 
-    // Every frame is held until the outputs are written, besides a warped Source and Target
-    // picture that each frame is built from, and so is every frame's line set. The AVI video
-    // adds a frame at a time as a bitmap and as its 24-bit copy, and the videos, written one
-    // after the other, a pointer per frame. (The warp's weight tables, eight bytes per line
-    // and pixel of the picture's diagonal, are left out: next to the frames they are small.
+    // Frames are handed to the outputs as they are made: a few frame buffers are held,
+    // whatever the frame count, each with its frame's line set (StreamedFrameBuffers; a
+    // buffer whose PNG file is being encoded counts, and so does its encoded file, at most
+    // three bytes a pixel). The AVI video adds a frame as 24-bit rows. A video played the
+    // other way round reads its frames back into one buffer, once the others are gone. (The
+    // warp's weight tables, eight bytes per line and pixel of the picture's diagonal, and
+    // each thread's rows of mapped pixels are left out: next to the frames they are small.
     // So are the buffers the encoders of the other videos keep, which FFmpeg's libraries
     // size by themselves.)
-    std::int64_t need = PictureBytes(width, height, sizeof(Colour), std::int64_t(frames) + 2);
+    const bool png = !options.pngDir.empty();
+    const std::int64_t buffers = StreamedFrameBuffers(WarpThreadCount(settings.threads), png);
+    std::int64_t need = PictureBytes(width, height, sizeof(Colour), buffers);
     const auto add = [&need](std::int64_t bytes) {
         need = bytes > std::numeric_limits<std::int64_t>::max() - need
                    ? std::numeric_limits<std::int64_t>::max()
                    : need + bytes;
     };
-    add(PictureBytes(settings.frames, sizeof(LineSet), 1));
-    if (!options.aviPath.empty()) {
-        add(PictureBytes(width, height, sizeof(Colour)));
-        add(DibRowBytes(width) * height);
+    add(PictureBytes(buffers, sizeof(LineSet), 1));
+    if (png) {
+        add(PictureBytes(width, height, 3, buffers));
     }
-    if (videoFrames > 0) {
-        add(PictureBytes(videoFrames, sizeof(const Bitmap*), 1));
+    if (!options.aviPath.empty()) {
+        add(DibRowBytes(width) * height);
     }
     CheckMemoryFor(need, "This morph of " + std::to_string(frames) + " frames of " +
                              std::to_string(width) + " x " + std::to_string(height) +
@@ -244,28 +188,217 @@ MorphSettings PrepareRender(const RenderInputs& inputs, const RenderOptions& opt
     return settings;
 }
 
-std::vector<Bitmap> RenderFrames(const RenderInputs& inputs, const MorphSettings& settings,
-                                 int first, int last, const RenderProgress& progress) {
-    const LinePairs& lines = inputs.lines;
-    const int total = last - first + 1;
-    BuildProgress build;
-    if (progress) {
-        progress(0, total);
-        // Column 0 is a progress point of every frame: the frames before it are done.
-        build = [&](int frame, int column) {
-            if (column == 0) {
-                progress(frame - first, total);
+namespace {
+
+// The outputs of one run, fed a frame at a time as the frames are rendered.
+//
+// The .vQv file, the PNG frames and the videos played forwards take each frame as it comes.
+// An AVI file or video played backwards or back and forth needs the frames again in the
+// other order once the last one is made: those frames also go into a FrameSpill (a work
+// file in the temporary folder, as large as a .vQv file of the run), which the end of the
+// run reads back from the last frame down. That keeps the memory a run needs the same for
+// every direction, at the cost of writing the frames to disk once more.
+class StreamedOutputs {
+  public:
+    StreamedOutputs(const RenderOptions& options, int width, int height, int sequenceFrames,
+                    FrameRange range)
+        : options_(options), width_(width), height_(height), sequenceFrames_(sequenceFrames),
+          first_(range.first), count_(range.last - range.first + 1) {}
+
+    // Creates every output in the order PNG folder, AVI, video, .vQv, each keeping the file
+    // it replaces first, so that their errors come as when the outputs were written one after
+    // the other.
+    void Begin() {
+        if (!options_.pngDir.empty()) {
+            const fs::path dir = options_.pngDir;
+            std::error_code error;
+            if (fs::exists(dir, error)) {
+                if (!fs::is_directory(dir, error)) {
+                    throw MorphError("Cannot write the frames to " + Quoted(dir) +
+                                     ": it is not a folder");
+                }
+            } else {
+                outputs_.makeFolder(dir);
             }
-            return false;
-        };
+        }
+        const bool videos = !options_.aviPath.empty() || !options_.videoPath.empty();
+        if (!options_.aviPath.empty()) {
+            aviReserved_ = outputs_.reserve(options_.aviPath);
+            avi_.emplace();
+            avi_->Height = height_;
+            avi_->Width = width_;
+            avi_->Stretch = false;
+            avi_->FrameTime = options_.frameTime;
+            avi_->FileName = options_.aviPath;
+            Avi([&] {
+                avi_->ChangeWavFileName(options_.wavPath);
+                avi_->BeginFrames();
+            });
+        }
+        if (!options_.videoPath.empty()) {
+            videoReserved_ = outputs_.reserve(options_.videoPath);
+            VideoSettings settings = RenderVideoSettings(options_, width_, height_);
+            settings.expectedFrames = VideoFrames();
+            video_.emplace(options_.videoPath, std::move(settings));
+        }
+        if (!options_.vqvPath.empty()) {
+            vqvReserved_ = outputs_.reserve(options_.vqvPath);
+            vqv_.emplace(options_.vqvPath, count_, width_, height_);
+        }
+        if (videos && options_.direction != AviDirection::Forward) {
+            const std::string& video =
+                !options_.aviPath.empty() ? options_.aviPath : options_.videoPath;
+            try {
+                spill_.emplace(width_, height_);
+            } catch (const MorphError& e) {
+                throw MorphError("Cannot write the video " + Quoted(video) + ": " + e.message());
+            }
+            spillFor_ = video;
+        }
     }
-    MorphSequence sequence = BuildMorphFrames({inputs.source, inputs.target, lines.source,
-                                               lines.sourceCount, lines.target, lines.targetCount},
-                                              settings, first, last, build);
-    if (progress) {
-        progress(total, total);
+
+    // Encodes the frame's PNG; runs on the render's threads, several frames at once.
+    void Prepare(int frame, const Bitmap& blend) {
+        if (options_.pngDir.empty()) {
+            return;
+        }
+        const fs::path file = PngPath(frame);
+        std::string encoded = EncodePng(blend, file.string());
+        const std::lock_guard lock(pngMutex_);
+        encoded_[frame] = std::move(encoded);
     }
-    return std::move(sequence.blends);
+
+    // Hands the frame to every output, in the order the frames come.
+    void Deliver(int frame, const Bitmap& blend) {
+        if (!options_.pngDir.empty()) {
+            std::string bytes;
+            {
+                const std::lock_guard lock(pngMutex_);
+                const auto found = encoded_.find(frame);
+                if (found != encoded_.end()) {
+                    bytes = std::move(found->second);
+                    encoded_.erase(found);
+                }
+            }
+            const fs::path file = PngPath(frame);
+            if (bytes.empty()) {
+                bytes = EncodePng(blend, file.string());
+            }
+            outputs_.write(file, [&] { WriteFileAtomically(file.string(), bytes); });
+        }
+        if (options_.direction != AviDirection::Backward) {
+            AddToVideos(blend);
+        }
+        if (vqv_) {
+            vqv_->Add(blend);
+        }
+        if (spill_) {
+            Spilled([&] { spill_->Store(blend); });
+        }
+    }
+
+    // The frames in the other order where a video needs them, then every file in place (the
+    // order of the old one-after-the-other writes: AVI, video, .vQv); the outputs stay.
+    void Finish() {
+        if (spill_) {
+            Bitmap frame;
+            for (int index = spill_->Count() - 1; index >= 0; --index) {
+                Spilled([&] { spill_->Load(index, frame); });
+                AddToVideos(frame);
+            }
+            spill_.reset();
+        }
+        if (avi_) {
+            outputs_.place(aviReserved_, [&] { Avi([&] { avi_->FinishFrames(); }); });
+        }
+        if (video_) {
+            outputs_.place(videoReserved_, [&] { video_->Finish(); });
+        }
+        if (vqv_) {
+            outputs_.place(vqvReserved_, [&] { vqv_->Commit(); });
+        }
+        outputs_.keep();
+    }
+
+  private:
+    fs::path PngPath(int frame) const {
+        return fs::path(options_.pngDir) / FramePngName(frame, sequenceFrames_);
+    }
+
+    int VideoFrames() const {
+        return options_.direction == AviDirection::PingPong ? 2 * count_ : count_;
+    }
+
+    void AddToVideos(const Bitmap& frame) {
+        if (avi_) {
+            Avi([&] { avi_->AddFrame(frame); });
+        }
+        if (video_) {
+            video_->Add(frame);
+        }
+    }
+
+    // Runs a step of the AVI writer, whose messages name no file, with the video's name and
+    // the sound file's in front of its message.
+    template <typename Step> void Avi(Step step) {
+        try {
+            step();
+        } catch (const MorphError& e) {
+            std::string files = Quoted(avi_->FileName);
+            if (!avi_->WavFileName().empty()) {
+                files += " with the sound of " + Quoted(avi_->WavFileName());
+            }
+            throw MorphError("Cannot write the video " + files + ": " + e.message());
+        }
+    }
+
+    template <typename Step> void Spilled(Step step) {
+        try {
+            step();
+        } catch (const MorphError& e) {
+            throw MorphError("Cannot write the video " + Quoted(spillFor_) + ": " + e.message());
+        }
+    }
+
+    const RenderOptions& options_;
+    int width_;
+    int height_;
+    int sequenceFrames_;
+    int first_;
+    int count_;
+    OutputSet outputs_; // declared before the writers, so that they go first
+    std::optional<TAviWriter> avi_;
+    std::optional<VideoWriter> video_;
+    std::optional<VqvWriter> vqv_;
+    std::optional<FrameSpill> spill_;
+    std::string spillFor_;
+    std::size_t aviReserved_ = 0;
+    std::size_t videoReserved_ = 0;
+    std::size_t vqvReserved_ = 0;
+    std::mutex pngMutex_;
+    std::map<int, std::string> encoded_; // PNG files encoded and not yet written
+};
+
+} // namespace
+
+void RenderToOutputs(const RenderInputs& inputs, const MorphSettings& settings,
+                     const RenderOptions& options, FrameRange range,
+                     const std::function<void(int done, int total)>& progress) {
+    const LinePairs& lines = inputs.lines;
+    const int last = range.last < 0 ? settings.frames - 1 : range.last;
+    StreamedOutputs outputs(options, inputs.source.width(), inputs.source.height(), settings.frames,
+                            {range.first, last});
+    FrameStream stream;
+    stream.begin = [&] { outputs.Begin(); };
+    if (!options.pngDir.empty()) {
+        stream.prepare = [&](int frame, const Bitmap& blend) { outputs.Prepare(frame, blend); };
+    }
+    stream.deliver = [&](int frame, const Bitmap& blend) { outputs.Deliver(frame, blend); };
+    stream.progress = progress;
+    StreamMorph({inputs.source, inputs.target, lines.source, lines.sourceCount, lines.target,
+                 lines.targetCount},
+                settings, range, stream);
+    outputs.Finish();
 }
 
 fs::path FindSamplesDir() {
@@ -319,20 +452,20 @@ int RunMorphRender(const std::vector<std::string>& args, std::ostream& out, std:
         const MorphSettings settings = PrepareRender(inputs, options);
         const FrameRange range = options.frameRange.value_or(FrameRange{0, settings.frames - 1});
         ProgressLine line(STDERR_FILENO, !options.quiet);
-        RenderProgress progress;
+        std::function<void(int, int)> progress;
         if (line.active()) {
             progress = [&line](int done, int total) { line.update(done, total); };
+            line.update(0, range.last - range.first + 1); // shown while the first frame renders
         }
-        const std::vector<Bitmap> frames =
-            RenderFrames(inputs, settings, range.first, range.last, progress);
+        RenderToOutputs(inputs, settings, options, range, progress);
         line.finish();
-        WriteRenderOutputs(frames, options, range.first, settings.frames);
         if (options.demo) {
             const fs::path here = fs::current_path();
             options.vqvPath = (here / kDemoVqv).string();
             options.pngDir = (here / kDemoPngDir).string();
         }
-        PrintSummary(out, frames, range.first, settings.frames, options.vqvPath, options.pngDir,
+        PrintSummary(out, range.first, range.last - range.first + 1, settings.frames,
+                     inputs.source.width(), inputs.source.height(), options.vqvPath, options.pngDir,
                      options.aviPath, options.videoPath);
         return 0;
     } catch (const UsageError& e) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cli/LinesFile.h"
+#include "engine/FrameBuild.h"
 #include "engine/Interpolation.h"
 #include "engine/Warp.h"
 #include "platform/MorphError.h"
@@ -23,13 +24,6 @@ inline constexpr const char* kDefaultA = "2";
 inline constexpr const char* kDefaultB = "1";
 inline constexpr const char* kDefaultP = "0";
 inline constexpr const char* kDefaultFrameTime = "50";
-
-// Frames first .. last of a sequence, counted from 0, both included.
-struct FrameRange {
-    int first = 0;
-    int last = 0;
-    bool operator==(const FrameRange&) const = default;
-};
 
 struct RenderOptions {
     bool help = false;

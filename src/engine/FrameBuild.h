@@ -66,4 +66,41 @@ MorphSequence BuildMorph(const MorphInputs& in, const MorphSettings& settings,
 MorphSequence BuildMorphFrames(const MorphInputs& in, const MorphSettings& settings, int first,
                                int last, const BuildProgress& progress = {});
 
+// Frames first .. last of a sequence; last = -1 stands for the sequence's last frame.
+struct FrameRange {
+    int first = 0;
+    int last = -1;
+    bool operator==(const FrameRange&) const = default;
+};
+
+// What a streamed build does with its frames. Only `deliver` is needed.
+struct FrameStream {
+    // Called once on the calling thread after every check, the line sets and the constants,
+    // before the first frame is warped: where the outputs are opened, so that a check's
+    // error comes before an output's.
+    std::function<void()> begin;
+    // Called on a worker thread as soon as a frame is warped, for work that can run beside
+    // the other frames (encoding it, say); frames come in any order, several at once.
+    std::function<void(int frame, const Bitmap& blend)> prepare;
+    // Called on the calling thread with every frame of the range in order, while the
+    // following frames are warped.
+    std::function<void(int frame, const Bitmap& blend)> deliver;
+    // Called on the calling thread after each delivered frame: frames done of the range's.
+    std::function<void(int done, int total)> progress;
+};
+
+// The frames of BuildMorph's blend row in `range` (t accumulated as in the whole sequence),
+// each handed over as soon as it is ready and then dropped, so that the memory held is a few
+// pictures whatever the frame count: the frames are cut into tasks of a band of rows, and all
+// threads take the next task of the earliest frames. Results do not depend on the thread
+// count. Errors are those of BuildMorph, raised on the calling thread: the first frame's
+// that has one, after every frame before it is delivered; an error of `prepare` counts as
+// its frame's, and one of `deliver` stops the build at once.
+void StreamMorph(const MorphInputs& in, const MorphSettings& settings, FrameRange range,
+                 const FrameStream& stream);
+
+// The frames of a StreamMorph held in memory at once: warped, being prepared or waiting to
+// be delivered (the one being delivered included).
+int StreamedFrameBuffers(int threads, bool prepared);
+
 } // namespace morph

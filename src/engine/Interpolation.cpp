@@ -177,6 +177,25 @@ void ClampLineSet(LineSet& lines, int n, int width, int height) {
     }
 }
 
+LineSet BuildFrameLineSet(const LineSet& source, const LineSet& target, double t, int n,
+                          InterpolationMode mode, int frame, int frames, int width, int height) {
+    if (frame == 0) {
+        return source;
+    }
+    if (frame == frames - 1) {
+        return target;
+    }
+    // Each in-between line is clamped as it comes out, in 64 bits: a y past the 32-bit range
+    // lands on the picture's edge like any other y outside it.
+    LineSet set{};
+    for (int i = 0; i < n && i < LineSlots; ++i) {
+        const WideLine line = InterpolateLine(source[i], target[i], t, mode);
+        set[i] = {Clamped(line.x1, width), Clamped(line.y1, height), Clamped(line.x2, width),
+                  Clamped(line.y2, height)};
+    }
+    return set;
+}
+
 FrameLineSets BuildFrameLineSets(const LineSet& source, const LineSet& target, double step, int n,
                                  InterpolationMode mode, int frames, int width, int height) {
     FrameLineSets sets(std::size_t(frames < 0 ? 0 : frames));
@@ -185,17 +204,10 @@ FrameLineSets BuildFrameLineSets(const LineSet& source, const LineSet& target, d
     }
     sets.front() = source;
     sets.back() = target;
-    // Each in-between line is clamped as it comes out, in 64 bits: a y past the 32-bit range
-    // lands on the picture's edge like any other y outside it.
     double t = step;
     for (int k = 1; k <= frames - 2; ++k) {
-        LineSet& set = sets[std::size_t(k)];
-        set = LineSet{};
-        for (int i = 0; i < n && i < LineSlots; ++i) {
-            const WideLine line = InterpolateLine(source[i], target[i], t, mode);
-            set[i] = {Clamped(line.x1, width), Clamped(line.y1, height), Clamped(line.x2, width),
-                      Clamped(line.y2, height)};
-        }
+        sets[std::size_t(k)] =
+            BuildFrameLineSet(source, target, t, n, mode, k, frames, width, height);
         t = t + step;
     }
     return sets;

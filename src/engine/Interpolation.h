@@ -26,6 +26,11 @@ LineSet InterpolateLineSet(const LineSet& source, const LineSet& target, double 
 // right edge W - 1, y past the bottom edge H - 1.
 void ClampLineSet(LineSet& lines, int n, int width, int height);
 
+// The line set of frame `frame` of `frames` at its accumulated parameter t, as
+// BuildFrameLineSets makes it: the Source set for frame 0, the Target set for the last frame.
+LineSet BuildFrameLineSet(const LineSet& source, const LineSet& target, double t, int n,
+                          InterpolationMode mode, int frame, int frames, int width, int height);
+
 // Element 0 copies the Source set, element frames-1 the Target set; the frames between are
 // interpolated at the accumulated parameter t = s, s + s, ... and clamped to width x height.
 // Interpolated coordinates are clamped from 64 bits, so only a value beyond 64 bits raises

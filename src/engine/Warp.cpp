@@ -440,10 +440,12 @@ Fault MapPixelChecked(const std::vector<PreparedLine>& lines, int x, int y, cons
 
 class FrameWarper {
   public:
-    FrameWarper(const WarpOutputs& out, const Bitmap& source, const Bitmap& target,
-                std::vector<PreparedLine> lines, double t, const WarpConstants& k, MapRowsFn kernel)
-        : source_(source), target_(target), blend_(out.blend), warpedSource_(out.warpedSource),
-          warpedTarget_(out.warpedTarget), lines_(std::move(lines)), k_(k), width_(source.width()),
+    // The warped pictures are optional: a null one is not written.
+    FrameWarper(Bitmap& blend, Bitmap* warpedSource, Bitmap* warpedTarget, const Bitmap& source,
+                const Bitmap& target, std::vector<PreparedLine> lines, double t,
+                const WarpConstants& k, MapRowsFn kernel)
+        : source_(source), target_(target), blend_(blend), warpedSource_(warpedSource),
+          warpedTarget_(warpedTarget), lines_(std::move(lines)), k_(k), width_(source.width()),
           height_(source.height()) {
         for (int b = 0; b < 256; ++b) {
             fromSource_[b] = (1.0 - t) * b;
@@ -523,8 +525,12 @@ class FrameWarper {
             mixed |= (Colour(static_cast<std::int64_t>(value)) & 0xFFu) << shift;
         }
         blend_.setPixel(x, y, mixed);
-        warpedSource_.setPixel(x, y, c1);
-        warpedTarget_.setPixel(x, y, c2);
+        if (warpedSource_ != nullptr) {
+            warpedSource_->setPixel(x, y, c1);
+        }
+        if (warpedTarget_ != nullptr) {
+            warpedTarget_->setPixel(x, y, c2);
+        }
         return Fault::None;
     }
 
@@ -564,7 +570,7 @@ class FrameWarper {
         auto runTask = [&](int task) {
             Fault fault = Fault::None;
             const std::int64_t key =
-                Task(x0, x1, task * rowsPerTask, std::min(height_, (task + 1) * rowsPerTask),
+                Task(x0, x1, task * rowsPerTask, std::min(height_, (task + 1) * rowsPerTask), true,
                      earliest, fault);
             results_[std::size_t(task)] = {key, fault};
             std::int64_t seen = earliest.load(std::memory_order_relaxed);
@@ -601,17 +607,36 @@ class FrameWarper {
         return std::make_pair(firstKey, firstFault);
     }
 
-  private:
+    // Rows [r0, r1) of every column, for builds without progress points; any thread may run
+    // any band of the frame. Returns the band's first fault in column order with its key
+    // x * height + y. `earliest` is shared by the frame's bands: a band stops once another
+    // has found a fault before everything it has left.
+    std::optional<std::pair<std::int64_t, Fault>> Band(int r0, int r1,
+                                                       std::atomic<std::int64_t>& earliest) {
+        Fault fault = Fault::None;
+        const std::int64_t key = Task(0, width_, r0, r1, false, earliest, fault);
+        if (key == kNoFault) {
+            return std::nullopt;
+        }
+        std::int64_t seen = earliest.load(std::memory_order_relaxed);
+        while (key < seen &&
+               !earliest.compare_exchange_weak(seen, key, std::memory_order_relaxed)) {
+        }
+        return std::make_pair(key, fault);
+    }
+
     static constexpr std::int64_t kNoFault = std::numeric_limits<std::int64_t>::max();
 
+  private:
     // Pixels of columns [x0, x1) and rows [r0, r1), in bands of rows: the kernel maps each
     // column of a band, then the band is written row by row (picture rows lie a power of
     // two apart in memory, so writing down a column would keep evicting its own lines).
     // Returns the key ((x - x0) * height + y) of the task's first fault in column order, or
     // kNoFault; pixels after a fault may be written too, the block restores them. Stops
-    // early once another task has a fault before everything left.
-    std::int64_t Task(int x0, int x1, int r0, int r1, const std::atomic<std::int64_t>& firstKey,
-                      Fault& fault) {
+    // early once another task has a fault before everything left. `skipCorner`: (x0, 0) is
+    // already written (a progress point).
+    std::int64_t Task(int x0, int x1, int r0, int r1, bool skipCorner,
+                      const std::atomic<std::int64_t>& firstKey, Fault& fault) {
         thread_local std::vector<MappedRows> mapped;
         if (kernel_ != nullptr && mapped.size() < std::size_t(x1 - x0)) {
             mapped.resize(std::size_t(x1 - x0));
@@ -630,15 +655,17 @@ class FrameWarper {
             for (int i = 0; i < rows; ++i) {
                 const int y = y0 + i;
                 Colour* blend = blend_.row(y);
-                Colour* fromSource = warpedSource_.row(y);
-                Colour* fromTarget = warpedTarget_.row(y);
-                for (int x = (y == 0 ? x0 + 1 : x0); x < x1; ++x) { // (x0, 0) is written
+                Colour* fromSource = warpedSource_ != nullptr ? warpedSource_->row(y) : nullptr;
+                Colour* fromTarget = warpedTarget_ != nullptr ? warpedTarget_->row(y) : nullptr;
+                for (int x = (y == 0 && skipCorner ? x0 + 1 : x0); x < x1; ++x) {
                     const MappedRows* m =
                         kernel_ != nullptr ? &mapped[std::size_t(x - x0)] : nullptr;
                     if (m != nullptr && ((m->unusual >> i) & 1) == 0) {
                         blend[x] = m->blend[i];
-                        fromSource[x] = m->source[i];
-                        fromTarget[x] = m->target[i];
+                        if (fromSource != nullptr) {
+                            fromSource[x] = m->source[i];
+                            fromTarget[x] = m->target[i];
+                        }
                     } else if (Fault f = Pixel(x, y); f != Fault::None) {
                         const std::int64_t key = std::int64_t(x - x0) * height_ + y;
                         if (key < first) {
@@ -717,7 +744,10 @@ class FrameWarper {
         saved_.clear();
         const int columns = x1 - x0;
         saved_.reserve(std::size_t(columns) * std::size_t(height_) * 3);
-        for (Bitmap* b : {&blend_, &warpedSource_, &warpedTarget_}) {
+        for (Bitmap* b : {&blend_, warpedSource_, warpedTarget_}) {
+            if (b == nullptr) {
+                continue;
+            }
             for (int y = 0; y < height_; ++y) {
                 const Colour* row = b->row(y) + x0;
                 saved_.insert(saved_.end(), row, row + columns);
@@ -728,7 +758,10 @@ class FrameWarper {
     void RestoreAfter(int x0, int x1, std::int64_t firstKey) {
         const int columns = x1 - x0;
         std::size_t i = 0;
-        for (Bitmap* b : {&blend_, &warpedSource_, &warpedTarget_}) {
+        for (Bitmap* b : {&blend_, warpedSource_, warpedTarget_}) {
+            if (b == nullptr) {
+                continue;
+            }
             for (int y = 0; y < height_; ++y) {
                 Colour* row = b->row(y) + x0;
                 for (int c = 0; c < columns; ++c, ++i) {
@@ -743,8 +776,8 @@ class FrameWarper {
     const Bitmap& source_;
     const Bitmap& target_;
     Bitmap& blend_;
-    Bitmap& warpedSource_;
-    Bitmap& warpedTarget_;
+    Bitmap* warpedSource_;
+    Bitmap* warpedTarget_;
     std::vector<PreparedLine> lines_;
     WarpConstants k_;
     int width_;
@@ -775,12 +808,92 @@ std::vector<PreparedLine> PrepareLines(const WarpInputs& in, const WarpConstants
     return lines;
 }
 
-int ThreadCount(int requested) {
+} // namespace
+
+int WarpThreadCount(int requested) {
     const int available = std::max(1, omp_get_num_procs());
     return requested <= 0 ? available : std::min(requested, std::max(available, 1) * 4);
 }
 
-} // namespace
+struct BandWarp::Impl {
+    Impl(const WarpInputs& in, const WarpConstants& k, Bitmap& out)
+        : inputs(in), constants(k), blend(out) {}
+
+    WarpInputs inputs;
+    WarpConstants constants;
+    Bitmap& blend;
+    std::optional<FrameWarper> warper; // none for the reference method
+    std::atomic<std::int64_t> earliest{FrameWarper::kNoFault};
+    int bands = 1;
+};
+
+BandWarp::BandWarp(const WarpInputs& in, const WarpConstants& constants, WarpMethod method,
+                   Bitmap& blend)
+    : impl_(std::make_unique<Impl>(in, constants, blend)) {
+    // WarpFrame's checks, in its order.
+    if (!in.source.sameSize(in.target)) {
+        throw MorphError(" The Images Must Have the same Height and Width!");
+    }
+    if (in.lineCount > LineSlots) {
+        throw MorphError("At most " + std::to_string(LineSlots) + " line pairs can be used");
+    }
+    for (int j = 0; j < in.lineCount; ++j) {
+        CheckLineCoordinates(in.frameLines[j]);
+        CheckLineCoordinates(in.sourceLines[j]);
+        CheckLineCoordinates(in.targetLines[j]);
+    }
+    const int width = in.source.width();
+    const int height = in.source.height();
+    if (!blend.sameSize(in.source)) {
+        blend.reset(width, height);
+    }
+    if (width == 0 || height == 0 || method == WarpMethod::Reference) {
+        return;
+    }
+    bool degenerate = false;
+    std::vector<PreparedLine> lines = PrepareLines(in, constants, width, height, degenerate);
+    if (degenerate) {
+        PixelMap unused{};
+        const Fault fault = MapPixelChecked(lines, 0, 0, constants, width, height, unused);
+        throw MorphError(FaultText(fault == Fault::None ? Fault::Invalid : fault));
+    }
+    impl_->warper.emplace(blend, nullptr, nullptr, in.source, in.target, std::move(lines), in.t,
+                          constants, KernelFor(ActiveKernelLevel(), ActiveKernelFormula()));
+    impl_->bands = (height + kBandRows - 1) / kBandRows;
+}
+
+BandWarp::~BandWarp() = default;
+
+int BandWarp::BandCount() const {
+    return impl_->bands;
+}
+
+std::optional<BandFault> BandWarp::RunBand(int band) {
+    Impl& w = *impl_;
+    if (!w.warper) {
+        if (w.inputs.source.width() == 0 || w.inputs.source.height() == 0) {
+            return std::nullopt;
+        }
+        // The reference warp is one band on one thread; its warped pictures are thrown away.
+        const int width = w.inputs.source.width();
+        const int height = w.inputs.source.height();
+        Bitmap warpedSource(width, height);
+        Bitmap warpedTarget(width, height);
+        try {
+            ReferenceWarpFrame({w.blend, warpedSource, warpedTarget}, w.inputs, w.constants, {});
+        } catch (const MorphError& e) {
+            return BandFault{0, e.message()};
+        }
+        return std::nullopt;
+    }
+    const int height = w.inputs.source.height();
+    const int r0 = band * kBandRows;
+    const auto fault = w.warper->Band(r0, std::min(height, r0 + kBandRows), w.earliest);
+    if (!fault) {
+        return std::nullopt;
+    }
+    return BandFault{fault->first, FaultText(fault->second)};
+}
 
 namespace warp {
 
@@ -793,7 +906,7 @@ std::int64_t RunKernelAlone(const WarpInputs& in, const WarpConstants& constants
         return -1;
     }
     Bitmap blend, warpedSource, warpedTarget;
-    const FrameWarper warper({blend, warpedSource, warpedTarget}, in.source, in.target,
+    const FrameWarper warper(blend, &warpedSource, &warpedTarget, in.source, in.target,
                              std::move(lines), in.t, constants,
                              KernelFor(ActiveKernelLevel(), formula));
     return warper.KernelAlone();
@@ -865,9 +978,10 @@ WarpOutcome WarpFrame(const WarpOutputs& out, const WarpInputs& in, const WarpCo
         throw MorphError(FaultText(fault == Fault::None ? Fault::Invalid : fault));
     }
 
-    FrameWarper warper(out, source, target, std::move(lines), in.t, constants,
+    FrameWarper warper(out.blend, &out.warpedSource, &out.warpedTarget, source, target,
+                       std::move(lines), in.t, constants,
                        KernelFor(ActiveKernelLevel(), ActiveKernelFormula()));
-    const int threads = ThreadCount(threadLimit);
+    const int threads = WarpThreadCount(threadLimit);
     // Column x0 is a progress column: its first pixel, the progress point, then the rest of
     // the columns up to the next progress column, computed in parallel. Everything but the
     // blocks' tasks runs on the calling thread.

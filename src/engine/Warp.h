@@ -5,7 +5,11 @@
 #include "engine/ControlLine.h"
 #include "platform/Bitmap.h"
 
+#include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
+#include <string>
 
 namespace morph {
 
@@ -65,6 +69,43 @@ enum class WarpOutcome { Completed, Cancelled };
 // column order) where they occur; the outputs then hold every pixel before that one.
 WarpOutcome WarpFrame(const WarpOutputs& out, const WarpInputs& in, const WarpConstants& constants,
                       const WarpControl& control = {}, int threads = 0);
+
+// The threads a warp runs on for `requested` (0: every core; more than four a core are not
+// used).
+int WarpThreadCount(int requested);
+
+// Rows of one band of a BandWarp: a multiple of the vector kernel's rows.
+inline constexpr int kBandRows = 64;
+
+// The first fault of a band: its pixel's key in column order (x * height + y) and message.
+struct BandFault {
+    std::int64_t key = 0;
+    std::string message;
+};
+
+// One frame warped in bands of rows that any thread may run in any order, for builds without
+// progress points: only the blend is written (the warped pictures are not kept), and its
+// pixels are those WarpFrame writes. The frame's fault is the band fault of the smallest key.
+class BandWarp {
+  public:
+    // Checks the frame as WarpFrame does and raises its errors (a line out of range, the
+    // fault of a zero-length line); `blend` is resized to the pictures' size when it differs.
+    // The inputs and `blend` must outlive the object.
+    BandWarp(const WarpInputs& in, const WarpConstants& constants, WarpMethod method,
+             Bitmap& blend);
+    ~BandWarp();
+    BandWarp(const BandWarp&) = delete;
+    BandWarp& operator=(const BandWarp&) = delete;
+
+    // kBandRows rows a band; the reference method makes the frame one band.
+    int BandCount() const;
+    // Writes the band's rows of the blend. May run on several threads at once.
+    std::optional<BandFault> RunBand(int band);
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
 
 // base^e with the rules of the warp: 1 when e = 0; 0 when base = 0 and e > 0; repeated
 // multiplication for whole e; otherwise exp(e * ln base). Faults raise MorphError.

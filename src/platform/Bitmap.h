@@ -11,9 +11,15 @@ using Colour = std::uint32_t; // byte 0 red, byte 1 green, byte 2 blue
 
 constexpr Colour kWhite = 0x00FFFFFFu;
 
-inline constexpr std::uint8_t RedOf(Colour c) { return static_cast<std::uint8_t>(c); }
-inline constexpr std::uint8_t GreenOf(Colour c) { return static_cast<std::uint8_t>(c >> 8); }
-inline constexpr std::uint8_t BlueOf(Colour c) { return static_cast<std::uint8_t>(c >> 16); }
+inline constexpr std::uint8_t RedOf(Colour c) {
+    return static_cast<std::uint8_t>(c);
+}
+inline constexpr std::uint8_t GreenOf(Colour c) {
+    return static_cast<std::uint8_t>(c >> 8);
+}
+inline constexpr std::uint8_t BlueOf(Colour c) {
+    return static_cast<std::uint8_t>(c >> 16);
+}
 inline constexpr Colour RGB(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
     return Colour(r) | (Colour(g) << 8) | (Colour(b) << 16);
 }
@@ -39,9 +45,7 @@ class Bitmap {
     bool contains(int x, int y) const { return x >= 0 && y >= 0 && x < width_ && y < height_; }
 
     Colour* row(int y) { return pixels_.data() + std::size_t(y) * std::size_t(width_); }
-    const Colour* row(int y) const {
-        return pixels_.data() + std::size_t(y) * std::size_t(width_);
-    }
+    const Colour* row(int y) const { return pixels_.data() + std::size_t(y) * std::size_t(width_); }
     Colour* data() { return pixels_.data(); }
     const Colour* data() const { return pixels_.data(); }
     std::size_t pixelCount() const { return pixels_.size(); }

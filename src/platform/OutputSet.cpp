@@ -103,7 +103,17 @@ void OutputSet::write(const fs::path& file, const std::function<void()>& writeFi
         }
         throw;
     }
-    written_.push_back({file, kept});
+    written_.push_back({file, kept, true});
+}
+
+std::size_t OutputSet::reserve(const fs::path& file) {
+    written_.push_back({file, KeepOld(file), false});
+    return written_.size() - 1;
+}
+
+void OutputSet::place(std::size_t reserved, const std::function<void()>& putInPlace) {
+    putInPlace();
+    written_.at(reserved).placed = true;
 }
 
 void OutputSet::keep() noexcept {
@@ -117,7 +127,12 @@ void OutputSet::keep() noexcept {
 
 void OutputSet::undo() noexcept {
     for (auto w = written_.rbegin(); w != written_.rend(); ++w) {
-        if (w->kept.empty()) {
+        if (!w->placed) {
+            // The file is still the old one (or none); only its second name goes.
+            if (!w->kept.empty()) {
+                ::unlink(w->kept.c_str());
+            }
+        } else if (w->kept.empty()) {
             ::unlink(w->file.c_str());
         } else {
             // Should the rename fail, the old contents stay under the hidden name rather than

@@ -4,6 +4,7 @@
 // everything written is taken away again and every replaced file is put back as it was.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <vector>
@@ -26,6 +27,14 @@ class OutputSet {
     // kept, and whatever writeFile throws.
     void write(const std::filesystem::path& file, const std::function<void()>& writeFile);
 
+    // For a file that a writer fills over the whole run and puts in place at its end: keeps
+    // the file it replaces now, so that a file that cannot be kept stops the run before the
+    // writer starts. Returns the number to give to place(). Throws as write() does.
+    std::size_t reserve(const std::filesystem::path& file);
+    // Runs `putInPlace`, which must leave the reserved file as it was when it throws; from
+    // then on the file is undone as one that write() wrote.
+    void place(std::size_t reserved, const std::function<void()>& putInPlace);
+
     // The run succeeded: the new files stay, the kept old ones go.
     void keep() noexcept;
 
@@ -35,6 +44,7 @@ class OutputSet {
     struct Written {
         std::filesystem::path file;
         std::filesystem::path kept; // empty when the file was new
+        bool placed = true;         // false while a reserved file is still being written
     };
     std::vector<Written> written_;
     std::vector<std::filesystem::path> madeFolders_; // deepest first

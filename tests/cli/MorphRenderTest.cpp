@@ -174,6 +174,45 @@ TEST_F(MorphRender, DefaultsGiveTwoFramesAndTheThreadCountDoesNotMatter) {
     EXPECT_EQ(bare.status, 0) << bare.err;
 }
 
+// Every output is the same bytes on 1, 3 or 7 threads: the frames' bands and PNG files are
+// made in whatever order the threads take them, and each output still gets them in order.
+TEST_F(MorphRender, EveryOutputIsTheSameBytesOnAnyThreadCount) {
+    // Taller than a band of rows, so that frames are cut into several bands.
+    source_ = Picture(40, 150, 3);
+    target_ = Picture(40, 150, 77);
+    SavePng(source_, work_.file("source.png"));
+    SavePng(target_, work_.file("target.png"));
+    std::vector<std::string> outputs;
+    for (const char* threads : {"1", "3", "7"}) {
+        const std::string dir = std::string("t") + threads;
+        const RunResult result =
+            Run("SRC TGT LINES --frames 9 --a 1 --b 1.5 --p 0.5 --threads " + std::string(threads) +
+                " --vqv " + dir + ".vQv --png-dir " + dir + " --avi " + dir +
+                ".avi --direction pingpong --video " + dir + ".apng");
+        ASSERT_EQ(result.status, 0) << result.err;
+        std::string bytes;
+        for (const char* extension : {".vQv", ".avi", ".apng"}) {
+            bytes += test::ReadAll(work_.file(dir + extension));
+        }
+        for (int k = 0; k < 9; ++k) {
+            bytes += test::ReadAll(work_.file(dir + "/" + FramePngName(k, 9)));
+        }
+        outputs.push_back(bytes);
+    }
+    EXPECT_TRUE(outputs[0] == outputs[1]);
+    EXPECT_TRUE(outputs[0] == outputs[2]);
+    // And the frames are the engine's whole build's.
+    const LinePairs lines = ParseLines(kTwoPairs, "pairs.lines");
+    MorphSettings settings;
+    settings.frames = 9;
+    settings.constants = {1.0, 1.5, 0.5};
+    const MorphSequence expected = BuildMorph(
+        {source_, target_, lines.source, lines.sourceCount, lines.target, lines.targetCount},
+        settings);
+    EXPECT_EQ(ReadVqv(work_.file("t3.vQv")), expected.blends);
+    EXPECT_EQ(LoadPicture(work_.file("t7/" + FramePngName(4, 9))), expected.blends[4]);
+}
+
 TEST_F(MorphRender, PngFramesLoadBackIdenticalInAFolderItCreates) {
     const RunResult result = Run("SRC TGT LINES --frames 3 --vqv out.vQv --png-dir new/frames");
     ASSERT_EQ(result.status, 0) << result.err;
@@ -687,31 +726,38 @@ TEST_F(MorphRender, MemoryBoundsStopTheRunBeforeItAllocates) {
     ExpectRefused("--source huge.bmp --target target.png --lines pairs.lines",
                   "Cannot read the picture 'huge.bmp': 100000 x 100000 pixels is too large.");
 
-    // 52 pictures of 24 x 16 pixels (the 50 frames and a warped Source and Target) and 50
-    // frame line sets; a video adds a frame as a bitmap and as 24-bit rows of 72 bytes, and a
-    // pointer per frame.
-    const std::int64_t need = 52 * 24 * 16 * 4 + 50 * std::int64_t(sizeof(LineSet));
-    const std::int64_t videoNeed = need + 24 * 16 * 4 + 72 * 16 + 50 * 8;
+    // Three frame buffers of 24 x 16 pixels on one thread, whatever the frame count, each
+    // with a line set; an AVI video adds a frame as 24-bit rows of 72 bytes.
+    const std::int64_t need = 3 * 24 * 16 * 4 + 3 * std::int64_t(sizeof(LineSet));
+    const std::int64_t videoNeed = need + 72 * 16;
     const std::string variable = kAvailableMemoryVariable;
-    RunResult result = Run("SRC TGT LINES --frames 50 --vqv out.vQv", Fault::None,
+    RunResult result = Run("SRC TGT LINES --frames 50 --threads 1 --vqv out.vQv", Fault::None,
                            variable + "=" + std::to_string(need - 1));
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "This morph of 50 frames of 24 x 16 pixels needs 160672 bytes, but "
-                          "only 160671 bytes of memory is available.\n");
-    result = Run("SRC TGT LINES --frames 50 --vqv out.vQv", Fault::None, variable + "=50000");
-    EXPECT_EQ(result.err, "This morph of 50 frames of 24 x 16 pixels needs 156.9 KiB, but only "
-                          "48.8 KiB of memory is available.\n");
-    result = Run("SRC TGT LINES --frames 50 --avi out.avi", Fault::None,
+    EXPECT_EQ(result.err, "This morph of 50 frames of 24 x 16 pixels needs " +
+                              std::to_string(need) + " bytes, but only " +
+                              std::to_string(need - 1) + " bytes of memory is available.\n");
+    result =
+        Run("SRC TGT LINES --frames 50 --threads 1 --vqv out.vQv", Fault::None, variable + "=5000");
+    EXPECT_EQ(result.err, "This morph of 50 frames of 24 x 16 pixels needs 9.2 KiB, but only "
+                          "4.9 KiB of memory is available.\n");
+    result = Run("SRC TGT LINES --frames 50 --threads 1 --avi out.avi", Fault::None,
                  variable + "=" + std::to_string(videoNeed - 1));
     EXPECT_EQ(result.err, "This morph of 50 frames of 24 x 16 pixels needs " +
                               std::to_string(videoNeed) + " bytes, but only " +
                               std::to_string(videoNeed - 1) + " bytes of memory is available.\n");
+    // The need does not grow with the frame count.
+    result = Run("SRC TGT LINES --frames 5000 --threads 1 --vqv out.vQv", Fault::None,
+                 variable + "=" + std::to_string(need - 1));
+    EXPECT_EQ(result.err, "This morph of 5000 frames of 24 x 16 pixels needs " +
+                              std::to_string(need) + " bytes, but only " +
+                              std::to_string(need - 1) + " bytes of memory is available.\n");
     result = Run("SRC TGT LINES --frames 50 --vqv out.vQv", Fault::None, variable + "=2000");
     EXPECT_EQ(result.err, "Cannot read the picture 'source.png': its 24 x 16 pixels need 2.1 KiB, "
                           "but only 2.0 KiB of memory is available.\n");
     EXPECT_EQ(work_.entries(), inputs_);
 
-    result = Run("SRC TGT LINES --frames 50 --vqv out.vQv", Fault::None,
+    result = Run("SRC TGT LINES --frames 50 --threads 1 --vqv out.vQv", Fault::None,
                  variable + "=" + std::to_string(need));
     EXPECT_EQ(result.status, 0) << result.err;
 }

@@ -89,6 +89,42 @@ TEST(OutputSet, AFailedWriteLeavesItsFileAndKeepsNoCopy) {
 // In a folder that refuses changes, the old file cannot even be kept: the write is refused
 // before it starts, naming the file and the folder's reason, also for a file of another user,
 // which the kernel may refuse to link for that alone (protected hard links).
+// A file reserved at the start of a run and put in place at its end is undone like any other,
+// whether the run stops before or after it is in place.
+TEST(OutputSet, ReservedFilesAreUndoneBeforeAndAfterTheyArePlaced) {
+    for (const bool placeFirst : {false, true}) {
+        SCOPED_TRACE(placeFirst ? "placed, then a later file fails" : "failing before placed");
+        TempDir dir;
+        WriteAll(dir.file("clip.vQv"), "older animation");
+        const auto before = Snapshot(dir.file(""));
+        {
+            OutputSet outputs;
+            const std::size_t reserved = outputs.reserve(dir.file("clip.vQv"));
+            Put(outputs, dir.file("frame_000.png"), "frame");
+            AtomicFile file(dir.file("clip.vQv"));
+            file.write("new", 3);
+            if (placeFirst) {
+                outputs.place(reserved, [&] { file.commit(); });
+                EXPECT_EQ(ReadAll(dir.file("clip.vQv")), "new");
+            } else {
+                EXPECT_THROW(outputs.place(reserved, [] { throw MorphError("refused"); }),
+                             MorphError);
+            }
+        } // not kept
+        EXPECT_EQ(Snapshot(dir.file("")), before);
+    }
+    // Kept: the new file stays and its second name goes.
+    TempDir dir;
+    WriteAll(dir.file("clip.vQv"), "older animation");
+    {
+        OutputSet outputs;
+        const std::size_t reserved = outputs.reserve(dir.file("clip.vQv"));
+        outputs.place(reserved, [&] { WriteAll(dir.file("clip.vQv"), "new"); });
+        outputs.keep();
+    }
+    EXPECT_EQ(Snapshot(dir.file("")), (decltype(Snapshot(dir.file(""))){{"clip.vQv", "new"}}));
+}
+
 TEST(OutputSet, ALockedFolderRefusesBeforeWriting) {
     TempDir dir;
     fs::create_directories(dir.file("locked"));
