@@ -113,7 +113,8 @@ MorphSequence BuildMorphFrames(const MorphInputs& in, const MorphSettings& setti
                                     seq.lines.back(),
                                     seq.lines[std::size_t(k)],
                                     in.sourceCount,
-                                    t};
+                                    t,
+                                    settings.warpOptions};
             WarpFrame(out, warpIn, constants, control, settings.threads);
         }
         t = t + step;
