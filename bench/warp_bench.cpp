@@ -8,6 +8,10 @@
 // times faster the affine kernel is (speedup: the median of the pairs' ratios), and
 // BM_KernelAlone the share of pixels the affine kernel sends back to the scalar path.
 //
+// BM_Options warps the scenario's middle frame with each combination of the warp options, on
+// one thread, in turns with the default options: speed_vs_default is the median of the
+// default's time over the combination's (1 = as fast, 0.5 = half the speed).
+//
 //   morph_bench                       every benchmark, medians of the repetitions
 //   morph_bench --write-scenario=DIR  writes DIR/source.png, DIR/target.png and
 //                                     DIR/scenario.lines for morph-render, then exits
@@ -167,6 +171,44 @@ void BM_Reference(benchmark::State& state) {
     }
 }
 
+// args: distance (0 line, 1 segment), sampling (0 nearest, 1 bilinear), supersample K.
+void BM_Options(benchmark::State& state) {
+    const Scenario& s = TheScenario();
+    const MorphSettings settings = Settings(1, 1);
+    const double step = FrameStep(kFrames);
+    const FrameLineSets sets = BuildFrameLineSets(s.sourceLines, s.targetLines, step, kLines,
+                                                  settings.mode, kFrames, kSide, kSide);
+    const int middle = kFrames / 2;
+    double t = 0;
+    for (int k = 0; k < middle; ++k) {
+        t = t + step;
+    }
+    const WarpOptions options{state.range(0) != 0 ? WarpDistance::Segment : WarpDistance::Line,
+                              state.range(1) != 0 ? WarpSampling::Bilinear : WarpSampling::Nearest,
+                              int(state.range(2))};
+    Bitmap blend, warpedSource, warpedTarget;
+    auto seconds = [&](const WarpOptions& o) {
+        const WarpInputs in{
+            s.source, s.target, sets.front(), sets.back(), sets[std::size_t(middle)], kLines, t, o};
+        const double start = ThreadSeconds();
+        WarpFrame({blend, warpedSource, warpedTarget}, in, settings.constants, {}, 1);
+        return ThreadSeconds() - start;
+    };
+    std::vector<double> ratios;
+    double total = 0;
+    bool optionsFirst = true;
+    for (auto _ : state) {
+        const auto [withOptions, withDefaults] = InTurns(
+            optionsFirst, [&](bool chosen) { return seconds(chosen ? options : WarpOptions{}); });
+        state.SetIterationTime(withOptions);
+        ratios.push_back(withDefaults / withOptions);
+        total += withOptions;
+    }
+    const double evaluations = double(kSide) * kSide * kLines * double(state.iterations());
+    state.counters["speed_vs_default"] = Median(ratios);
+    state.counters["ns_per_eval"] = 1e9 * total / evaluations;
+}
+
 int WriteScenario(const std::string& dir) {
     try {
         std::filesystem::create_directories(dir);
@@ -211,6 +253,13 @@ BENCHMARK(BM_KernelAlone)
     ->Iterations(3)
     ->Repetitions(3)
     ->ReportAggregatesOnly();
+BENCHMARK(BM_Options)
+    ->ArgsProduct({{0, 1}, {0, 1}, {1, 2, 3, 4}})
+    ->ArgNames({"segment", "bilinear", "K"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Repetitions(1);
 BENCHMARK(BM_Reference)
     ->DenseRange(1, 2)
     ->ArgName("S")

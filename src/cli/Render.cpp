@@ -115,6 +115,7 @@ MorphSettings PrepareRender(const RenderInputs& inputs, const RenderOptions& opt
     settings.refreshStep = kRenderRefreshStep;
     settings.threads = options.threads;
     settings.method = options.warp;
+    settings.warpOptions = options.warpOptions;
     settings.keepWarped = false;
     settings.readConstants = [a = options.a, b = options.b, p = options.p] {
         WarpConstants constants;

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <optional>
 #include <set>
+#include <string>
 #include <string_view>
 
 namespace morph {
@@ -13,9 +14,10 @@ namespace morph {
 namespace {
 
 constexpr std::string_view kValueOptions[] = {
-    "--source",    "--target", "--lines",   "--frames",  "--a",           "--b",    "--p",
-    "--mode",      "--vqv",    "--png-dir", "--threads", "--avi",         "--wav",  "--frame-time",
-    "--direction", "--warp",   "--video",   "--quality", "--frame-range", "--morph"};
+    "--source",      "--target",     "--lines",     "--frames",   "--a",          "--b",
+    "--p",           "--mode",       "--vqv",       "--png-dir",  "--threads",    "--avi",
+    "--wav",         "--frame-time", "--direction", "--warp",     "--video",      "--quality",
+    "--frame-range", "--morph",      "--distance",  "--sampling", "--supersample"};
 
 // Options that only shape the videos.
 constexpr const char* kVideoOnlyOptions[] = {"--wav", "--frame-time", "--direction"};
@@ -200,6 +202,29 @@ RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
             } else {
                 throw UsageError("The warp must be fast or reference, not '" + *value + "'");
             }
+        } else if (name == "--distance") {
+            if (*value == "line") {
+                options.warpOptions.distance = WarpDistance::Line;
+            } else if (*value == "segment") {
+                options.warpOptions.distance = WarpDistance::Segment;
+            } else {
+                throw UsageError("The distance must be line or segment, not '" + *value + "'");
+            }
+        } else if (name == "--sampling") {
+            if (*value == "nearest") {
+                options.warpOptions.sampling = WarpSampling::Nearest;
+            } else if (*value == "bilinear") {
+                options.warpOptions.sampling = WarpSampling::Bilinear;
+            } else {
+                throw UsageError("The sampling must be nearest or bilinear, not '" + *value + "'");
+            }
+        } else if (name == "--supersample") {
+            options.warpOptions.supersample = StrToInt(*value);
+            if (options.warpOptions.supersample < 1 ||
+                options.warpOptions.supersample > kMaxSupersample) {
+                throw UsageError("The supersampling must be a whole number from 1 to " +
+                                 std::to_string(kMaxSupersample) + ", not '" + *value + "'");
+            }
         } else if (name == "--threads") {
             options.threads = StrToInt(*value);
             if (options.threads < 1) {
@@ -281,7 +306,9 @@ std::string RenderSynopsis() {
            "               [--avi OUT.avi] [--video OUT.mp4|webm|gif|webp|apng]\n"
            "               [--quality Q] [--wav W.wav] [--frame-time MS]\n"
            "               [--direction forward|backward|pingpong] [--threads K]\n"
-           "               [--warp fast|reference] [--frame-range FIRST:LAST] [--quiet]\n"
+           "               [--warp fast|reference] [--distance line|segment]\n"
+           "               [--sampling nearest|bilinear] [--supersample K]\n"
+           "               [--frame-range FIRST:LAST] [--quiet]\n"
            "  morph-render --morph M.morph [any option above, over the file's]\n"
            "  morph-render --demo [--threads K] [--quiet]\n"
            "  morph-render --help\n";
@@ -328,6 +355,14 @@ std::string RenderUsage() {
            "  --warp W                fast (default), or reference: the same frames from\n"
            "                          the formulas computed pixel by pixel on one thread,\n"
            "                          far slower; for checking and timing the fast warp\n"
+           "  --distance D            distance of a pixel to a line: line (default), to the\n"
+           "                          infinite line through it, or segment: past an end, to\n"
+           "                          that end point; smoother outlines near short lines\n"
+           "  --sampling S            how a colour is read: nearest (default) pixel, or\n"
+           "                          bilinear, mixing the four around the read position\n"
+           "  --supersample K         K x K samples per pixel, averaged (1 to 4, default 1)\n"
+           "                          any of these three off its default warps with real\n"
+           "                          positions and distances: smoother, and slower\n"
            "  --frame-range F:L       render only frames F to L (from 0) of the N frames,\n"
            "                          each as a run of all N gives it; PNG frames keep\n"
            "                          their numbers, other outputs hold these frames only\n"

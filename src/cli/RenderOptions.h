@@ -49,6 +49,7 @@ struct RenderOptions {
     InterpolationMode mode = InterpolationMode::EndPoints;
     int threads = 0; // 0: every core
     WarpMethod warp = WarpMethod::Fast;
+    WarpOptions warpOptions;              // --distance, --sampling, --supersample
     std::optional<FrameRange> frameRange; // empty: every frame
     bool quiet = false;                   // no progress line on a terminal
     std::set<std::string> given;          // the options on the command line ("--frames", ...)

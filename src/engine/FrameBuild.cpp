@@ -121,7 +121,8 @@ MorphSequence BuildMorphFrames(const MorphInputs& in, const MorphSettings& setti
                                     seq.lines.back(),
                                     seq.lines[std::size_t(k)],
                                     in.sourceCount,
-                                    t};
+                                    t,
+                                    settings.warpOptions};
             WarpFrame(out, warpIn, constants, control, settings.threads);
         }
         t = t + step;
@@ -280,8 +281,8 @@ class StreamedBuild {
             slot.lines = BuildFrameLineSet(in_.sourceLines, in_.targetLines, t, in_.sourceCount,
                                            settings_.mode, frame, settings_.frames, width, height);
             const WarpInputs warpIn{
-                in_.source,      in_.target, in_.sourceLines, in_.targetLines, slot.lines,
-                in_.sourceCount, t};
+                in_.source,      in_.target, in_.sourceLines,      in_.targetLines, slot.lines,
+                in_.sourceCount, t,          settings_.warpOptions};
             slot.warp =
                 std::make_unique<BandWarp>(warpIn, constants_, settings_.method, slot.blend);
         } catch (...) {

@@ -26,6 +26,7 @@ struct MorphSettings {
     int refreshStep = 20;
     int threads = 0;
     WarpMethod method = WarpMethod::Fast;
+    WarpOptions warpOptions; // every frame is warped with these
     bool keepWarped = false; // also keep the warped Source and Target of every frame
     // When set, called once as the warp starts, after the line sets are built, and used in
     // place of `constants`: a caller holding the constants as texts converts them there, so

@@ -254,7 +254,8 @@ double PrepareAffine(KernelLine& g, AffineValue& distance, int width, int height
 }
 
 PreparedLine PrepareLine(const ControlLine& f, const ControlLine& s, const ControlLine& t,
-                         const WarpConstants& k, int width, int height, WeightCache& cache) {
+                         const WarpConstants& k, int width, int height, WeightCache& cache,
+                         bool tables) {
     PreparedLine l;
     KernelLine& g = l.geometry;
     g.px = f.x1;
@@ -284,6 +285,9 @@ PreparedLine PrepareLine(const ControlLine& f, const ControlLine& s, const Contr
         return l;
     }
     l.lengthFault = CheckedPower(g.len, k.p, l.lengthTerm);
+    if (!tables) { // the continuous path weighs real distances: no table, no kernel
+        return l;
+    }
 
     AffineValue distance;
     l.slack = PrepareAffine(g, distance, width, height);
@@ -438,22 +442,177 @@ Fault MapPixelChecked(const std::vector<PreparedLine>& lines, int x, int y, cons
     return Fault::None;
 }
 
+std::int64_t ClampIndex(std::int64_t value, int limit) {
+    value = value < 0 ? 0 : value;
+    return value >= limit ? limit - 1 : value;
+}
+
+// The colour of `picture` at (px, py), which rounds within the 64-bit range: the nearest
+// pixel, or the four around it weighted by nearness, each channel rounded; positions off the
+// picture read its edge.
+Colour SamplePicture(const Bitmap& picture, double px, double py, WarpSampling sampling) {
+    const int width = picture.width();
+    const int height = picture.height();
+    if (sampling == WarpSampling::Nearest) {
+        const auto x = ClampIndex(static_cast<std::int64_t>(RoundEven(px)), width);
+        const auto y = ClampIndex(static_cast<std::int64_t>(RoundEven(py)), height);
+        return picture.row(int(y))[x];
+    }
+    const double fx = std::floor(px);
+    const double fy = std::floor(py);
+    const double ax = px - fx;
+    const double ay = py - fy;
+    const double bx = 1.0 - ax;
+    const double by = 1.0 - ay;
+    const auto ix = static_cast<std::int64_t>(fx);
+    const auto iy = static_cast<std::int64_t>(fy);
+    const auto x0 = ClampIndex(ix, width);
+    const auto x1 = ClampIndex(ix + 1, width);
+    const Colour* r0 = picture.row(int(ClampIndex(iy, height)));
+    const Colour* r1 = picture.row(int(ClampIndex(iy + 1, height)));
+    const Colour c00 = r0[x0], c10 = r0[x1], c01 = r1[x0], c11 = r1[x1];
+    Colour result = 0;
+    for (int shift = 0; shift < 32; shift += 8) {
+        const double value =
+            by * (bx * double((c00 >> shift) & 0xFF) + ax * double((c10 >> shift) & 0xFF)) +
+            ay * (bx * double((c01 >> shift) & 0xFF) + ax * double((c11 >> shift) & 0xFF));
+        const auto byte = static_cast<std::int64_t>(RoundEven(value));
+        result |= Colour(byte < 0 ? 0 : (byte > 255 ? 255 : byte)) << shift;
+    }
+    return result;
+}
+
+// Pixel (x, y) on the continuous path: every sample position of the pixel (supersampled K x K)
+// is mapped through every line pair keeping mapped points and distances real, with every
+// fault checked in the order of the formulas; the final positions are sampled and the samples
+// averaged per channel. No vector kernel: a plain loop over the lines.
+Fault MapPixelContinuous(const std::vector<PreparedLine>& lines, int x, int y,
+                         const WarpConstants& k, const WarpOptions& o, const Bitmap& source,
+                         const Bitmap& target, Colour& c1, Colour& c2) {
+    const int n = o.supersample;
+    const bool segment = o.distance == WarpDistance::Segment;
+    std::int64_t sums[2][4] = {};
+    for (int i = 0; i < n; ++i) {
+        const double px = double(x) + (i + 0.5) / n - 0.5;
+        for (int jy = 0; jy < n; ++jy) {
+            const double py = double(y) + (jy + 0.5) / n - 0.5;
+            double sw = 0, ssx = 0, ssy = 0, stx = 0, sty = 0;
+            for (const PreparedLine& l : lines) {
+                const KernelLine& g = l.geometry;
+                const double ex = px - g.px;
+                const double ey = py - g.py;
+                double u = 0;
+                if (Fault f = Divide(ex * g.dx + ey * g.dy, g.lenSq, u); f != Fault::None) {
+                    return f;
+                }
+                double v = 0;
+                if (Fault f = Divide(ex * g.dy - ey * g.dx, g.len, v); f != Fault::None) {
+                    return f;
+                }
+                double acrossS[2] = {};
+                double acrossT[2] = {};
+                if (Fault f = Divide(g.sdy * v, g.slen, acrossS[0]); f != Fault::None) {
+                    return f;
+                }
+                if (Fault f = Divide(g.sdx * v, g.slen, acrossS[1]); f != Fault::None) {
+                    return f;
+                }
+                if (Fault f = Divide(g.tdy * v, g.tlen, acrossT[0]); f != Fault::None) {
+                    return f;
+                }
+                if (Fault f = Divide(g.tdx * v, g.tlen, acrossT[1]); f != Fault::None) {
+                    return f;
+                }
+                double dist = std::fabs(v);
+                if (segment && u < 0) {
+                    dist = std::sqrt(ex * ex + ey * ey);
+                } else if (segment && u > 1) {
+                    const double qx = px - (g.px + g.dx);
+                    const double qy = py - (g.py + g.dy);
+                    dist = std::sqrt(qx * qx + qy * qy);
+                }
+                if (l.lengthFault != Fault::None) {
+                    return l.lengthFault;
+                }
+                double quotient = 0;
+                if (Fault f = Divide(l.lengthTerm, dist + k.a, quotient); f != Fault::None) {
+                    return f;
+                }
+                double w = 0;
+                if (Fault f = CheckedPower(quotient, k.b, w); f != Fault::None) {
+                    return f;
+                }
+                const double offsets[4] = {
+                    u * g.sdx + g.sx + acrossS[0] - px, u * g.sdy + g.sy - acrossS[1] - py,
+                    u * g.tdx + g.tx + acrossT[0] - px, u * g.tdy + g.ty - acrossT[1] - py};
+                if (Fault f = Add(sw, w, sw); f != Fault::None) {
+                    return f;
+                }
+                double* sumsOf[4] = {&ssx, &ssy, &stx, &sty};
+                for (int c = 0; c < 4; ++c) {
+                    double term = 0;
+                    if (Fault f = Multiply(w, offsets[c], term); f != Fault::None) {
+                        return f;
+                    }
+                    if (Fault f = Add(*sumsOf[c], term, *sumsOf[c]); f != Fault::None) {
+                        return f;
+                    }
+                }
+            }
+            const double weighted[4] = {ssx, ssy, stx, sty};
+            const double origin[4] = {px, py, px, py};
+            double position[4] = {};
+            for (int c = 0; c < 4; ++c) {
+                double q = 0;
+                if (Fault f = Divide(weighted[c], sw, q); f != Fault::None) {
+                    return f;
+                }
+                if (Fault f = Add(origin[c], q, position[c]); f != Fault::None) {
+                    return f;
+                }
+            }
+            for (const double p : position) {
+                double unused = 0;
+                if (Fault f = RoundChecked(p, unused); f != Fault::None) {
+                    return f;
+                }
+            }
+            const Colour read[2] = {SamplePicture(source, position[0], position[1], o.sampling),
+                                    SamplePicture(target, position[2], position[3], o.sampling)};
+            for (int side = 0; side < 2; ++side) {
+                for (int c = 0; c < 4; ++c) {
+                    sums[side][c] += (read[side] >> (8 * c)) & 0xFF;
+                }
+            }
+        }
+    }
+    Colour* results[2] = {&c1, &c2};
+    for (int side = 0; side < 2; ++side) {
+        Colour colour = 0;
+        for (int c = 0; c < 4; ++c) {
+            colour |= Colour(RoundEven(double(sums[side][c]) / double(n * n))) << (8 * c);
+        }
+        *results[side] = colour;
+    }
+    return Fault::None;
+}
+
 class FrameWarper {
   public:
     // The warped pictures are optional: a null one is not written.
     FrameWarper(Bitmap& blend, Bitmap* warpedSource, Bitmap* warpedTarget, const Bitmap& source,
                 const Bitmap& target, std::vector<PreparedLine> lines, double t,
-                const WarpConstants& k, MapRowsFn kernel)
+                const WarpConstants& k, MapRowsFn kernel, const WarpOptions& options = {})
         : source_(source), target_(target), blend_(blend), warpedSource_(warpedSource),
-          warpedTarget_(warpedTarget), lines_(std::move(lines)), k_(k), width_(source.width()),
-          height_(source.height()) {
+          warpedTarget_(warpedTarget), lines_(std::move(lines)), k_(k), options_(options),
+          continuous_(!options.isDefault()), width_(source.width()), height_(source.height()) {
         for (int b = 0; b < 256; ++b) {
             fromSource_[b] = (1.0 - t) * b;
             fromTarget_[b] = t * b;
         }
         // With |1 - t| and |t| this small every blended byte rounds and converts.
         blendSafe_ = std::fabs(1.0 - t) < kKernelBlendLimit && std::fabs(t) < kKernelBlendLimit;
-        canFault_ = !blendSafe_ || LinesCanFault(lines_);
+        canFault_ = continuous_ || !blendSafe_ || LinesCanFault(lines_);
         bool tables = true;
         double slack = 0;
         for (const PreparedLine& l : lines_) {
@@ -462,7 +621,8 @@ class FrameWarper {
         }
         // A slack of 0.5 or more (only for pictures millions of pixels wide) would send every
         // lane of the affine kernel back, and could take its table entries outside.
-        if (kernel != nullptr && tables && blendSafe_ && !lines_.empty() && slack < 0.5) {
+        if (kernel != nullptr && !continuous_ && tables && blendSafe_ && !lines_.empty() &&
+            slack < 0.5) {
             kernel_ = kernel;
             kernelLines_.reserve(lines_.size());
             for (const PreparedLine& l : lines_) {
@@ -507,13 +667,22 @@ class FrameWarper {
     // Maps and writes pixel (x, y) on the scalar path; returns the fault instead of writing
     // when there is one.
     Fault Pixel(int x, int y) {
-        PixelMap map{};
-        Fault fault = MapPixelFast(x, y, map);
-        if (fault != Fault::None) {
-            return fault;
+        Colour c1 = 0;
+        Colour c2 = 0;
+        if (continuous_) {
+            if (Fault f = MapPixelContinuous(lines_, x, y, k_, options_, source_, target_, c1, c2);
+                f != Fault::None) {
+                return f;
+            }
+        } else {
+            PixelMap map{};
+            Fault fault = MapPixelFast(x, y, map);
+            if (fault != Fault::None) {
+                return fault;
+            }
+            c1 = source_.pixel(int(map.sx), int(map.sy));
+            c2 = target_.pixel(int(map.tx), int(map.ty));
         }
-        const Colour c1 = source_.pixel(int(map.sx), int(map.sy));
-        const Colour c2 = target_.pixel(int(map.tx), int(map.ty));
         Colour mixed = c1 & 0xFF000000u;
         for (int shift = 0; shift < 24; shift += 8) {
             double value = 0;
@@ -780,6 +949,8 @@ class FrameWarper {
     Bitmap* warpedTarget_;
     std::vector<PreparedLine> lines_;
     WarpConstants k_;
+    WarpOptions options_;
+    bool continuous_;
     int width_;
     int height_;
     double fromSource_[256];
@@ -795,6 +966,7 @@ class FrameWarper {
 
 std::vector<PreparedLine> PrepareLines(const WarpInputs& in, const WarpConstants& constants,
                                        int width, int height, bool& degenerate) {
+    const bool tables = in.options.isDefault();
     std::vector<PreparedLine> lines;
     lines.reserve(std::size_t(std::max(in.lineCount, 0)));
     degenerate = in.lineCount <= 0;
@@ -802,7 +974,7 @@ std::vector<PreparedLine> PrepareLines(const WarpInputs& in, const WarpConstants
     cache.BeginFrame(constants);
     for (int j = 0; j < in.lineCount; ++j) {
         lines.push_back(PrepareLine(in.frameLines[j], in.sourceLines[j], in.targetLines[j],
-                                    constants, width, height, cache));
+                                    constants, width, height, cache, tables));
         degenerate = degenerate || lines.back().degenerate;
     }
     return lines;
@@ -813,6 +985,14 @@ std::vector<PreparedLine> PrepareLines(const WarpInputs& in, const WarpConstants
 int WarpThreadCount(int requested) {
     const int available = std::max(1, omp_get_num_procs());
     return requested <= 0 ? available : std::min(requested, std::max(available, 1) * 4);
+}
+
+static void CheckSupersample(const WarpOptions& options) {
+    if (options.supersample < 1 || options.supersample > kMaxSupersample) {
+        throw MorphError("The supersampling must be a whole number from 1 to " +
+                         std::to_string(kMaxSupersample) + ", not " +
+                         std::to_string(options.supersample));
+    }
 }
 
 struct BandWarp::Impl {
@@ -842,6 +1022,7 @@ BandWarp::BandWarp(const WarpInputs& in, const WarpConstants& constants, WarpMet
         CheckLineCoordinates(in.sourceLines[j]);
         CheckLineCoordinates(in.targetLines[j]);
     }
+    CheckSupersample(in.options);
     const int width = in.source.width();
     const int height = in.source.height();
     if (!blend.sameSize(in.source)) {
@@ -858,7 +1039,8 @@ BandWarp::BandWarp(const WarpInputs& in, const WarpConstants& constants, WarpMet
         throw MorphError(FaultText(fault == Fault::None ? Fault::Invalid : fault));
     }
     impl_->warper.emplace(blend, nullptr, nullptr, in.source, in.target, std::move(lines), in.t,
-                          constants, KernelFor(ActiveKernelLevel(), ActiveKernelFormula()));
+                          constants, KernelFor(ActiveKernelLevel(), ActiveKernelFormula()),
+                          in.options);
     impl_->bands = (height + kBandRows - 1) / kBandRows;
 }
 
@@ -930,6 +1112,7 @@ WarpOutcome WarpFrame(const WarpOutputs& out, const WarpInputs& in, const WarpCo
     if (in.lineCount > LineSlots) {
         throw MorphError("At most " + std::to_string(LineSlots) + " line pairs can be used");
     }
+    CheckSupersample(in.options);
     int step = control.refreshStep;
     CheckRefreshStep(step);
     for (int j = 0; j < in.lineCount; ++j) {
@@ -964,8 +1147,8 @@ WarpOutcome WarpFrame(const WarpOutputs& out, const WarpInputs& in, const WarpCo
     }
 
     if (control.method == WarpMethod::Reference) {
-        const WarpInputs copied{source,       target, in.sourceLines, in.targetLines, in.frameLines,
-                                in.lineCount, in.t};
+        const WarpInputs copied{source,        target,       in.sourceLines, in.targetLines,
+                                in.frameLines, in.lineCount, in.t,           in.options};
         return ReferenceWarpFrame(out, copied, constants, control);
     }
 
@@ -974,13 +1157,17 @@ WarpOutcome WarpFrame(const WarpOutputs& out, const WarpInputs& in, const WarpCo
     if (degenerate) {
         // Every pixel meets every line, so the very first pixel fails, before any is written.
         PixelMap unused{};
-        const Fault fault = MapPixelChecked(lines, 0, 0, constants, width, height, unused);
+        Colour c1 = 0, c2 = 0;
+        const Fault fault =
+            in.options.isDefault()
+                ? MapPixelChecked(lines, 0, 0, constants, width, height, unused)
+                : MapPixelContinuous(lines, 0, 0, constants, in.options, source, target, c1, c2);
         throw MorphError(FaultText(fault == Fault::None ? Fault::Invalid : fault));
     }
 
     FrameWarper warper(out.blend, &out.warpedSource, &out.warpedTarget, source, target,
                        std::move(lines), in.t, constants,
-                       KernelFor(ActiveKernelLevel(), ActiveKernelFormula()));
+                       KernelFor(ActiveKernelLevel(), ActiveKernelFormula()), in.options);
     const int threads = WarpThreadCount(threadLimit);
     // Column x0 is a progress column: its first pixel, the progress point, then the rest of
     // the columns up to the next progress column, computed in parallel. Everything but the

@@ -20,6 +20,34 @@ struct WarpOutputs {
     Bitmap& warpedTarget;
 };
 
+// How a pixel's distance to a line pair is measured: to the infinite line through the frame
+// line, or to the segment (past an end, the distance to that end point).
+enum class WarpDistance { Line, Segment };
+
+// How a colour is read at a mapped position: the nearest pixel, or the four pixels around the
+// position weighted by their nearness (each channel rounded half to even).
+enum class WarpSampling { Nearest, Bilinear };
+
+// Choices that trade the classic look for smoother outlines. At their defaults the warp is the
+// classic one bit for bit: positions and distances rounded to whole pixels, the weight taken
+// from whole distances, the nearest pixel read. Any other choice keeps every line's mapped point
+// and distance real and only samples the final read position.
+struct WarpOptions {
+    WarpDistance distance = WarpDistance::Line;
+    WarpSampling sampling = WarpSampling::Nearest;
+    // K x K evenly spaced sample positions per output pixel (1 .. kMaxSupersample), whose
+    // colours are averaged per channel.
+    int supersample = 1;
+
+    bool isDefault() const {
+        return distance == WarpDistance::Line && sampling == WarpSampling::Nearest &&
+               supersample == 1;
+    }
+    bool operator==(const WarpOptions&) const = default;
+};
+
+inline constexpr int kMaxSupersample = 4;
+
 // What one frame reads: both pictures, the line sets of the Source, the Target and the
 // frame (pairs 0 .. lineCount - 1), and the frame parameter t (0 at the Source, 1 at the
 // Target). Outputs may be the same objects as the pictures.
@@ -31,6 +59,7 @@ struct WarpInputs {
     const LineSet& frameLines;
     int lineCount = 0;
     double t = 0;
+    WarpOptions options{};
 };
 
 struct WarpConstants {
@@ -66,7 +95,8 @@ enum class WarpOutcome { Completed, Cancelled };
 
 // Warps one frame with at most `threads` threads (0: every core; the result never depends
 // on it). Arithmetic faults raise MorphError with their message at the first pixel (in
-// column order) where they occur; the outputs then hold every pixel before that one.
+// column order) where they occur; the outputs then hold every pixel before that one. A
+// supersample count outside 1 .. kMaxSupersample raises MorphError before any pixel.
 WarpOutcome WarpFrame(const WarpOutputs& out, const WarpInputs& in, const WarpConstants& constants,
                       const WarpControl& control = {}, int threads = 0);
 

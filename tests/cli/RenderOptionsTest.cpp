@@ -119,6 +119,41 @@ TEST(RenderOptions, MalformedCommandLinesAreUsageErrors) {
               "The option --lines or --morph is required.");
 }
 
+TEST(RenderOptions, WarpOptionsAndTheirRefusals) {
+    EXPECT_EQ(ParseRenderOptions(kRequired).warpOptions, WarpOptions{});
+    const RenderOptions options = ParseRenderOptions(
+        With({"--distance", "segment", "--sampling=bilinear", "--supersample", "4"}));
+    EXPECT_EQ(options.warpOptions, (WarpOptions{WarpDistance::Segment, WarpSampling::Bilinear, 4}));
+    EXPECT_EQ(
+        ParseRenderOptions(With({"--distance=line", "--sampling", "nearest", "--supersample=1"}))
+            .warpOptions,
+        WarpOptions{});
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+        bool usage;
+    } refusals[] = {
+        {With({"--distance", "Segment"}), "The distance must be line or segment, not 'Segment'",
+         true},
+        {With({"--sampling", "cubic"}), "The sampling must be nearest or bilinear, not 'cubic'",
+         true},
+        {With({"--supersample", "0"}),
+         "The supersampling must be a whole number from 1 to 4, not '0'", true},
+        {With({"--supersample", "5"}),
+         "The supersampling must be a whole number from 1 to 4, not '5'", true},
+        {With({"--supersample", "2x"}), "'2x' is not a valid integer value.", false},
+        {With({"--supersample"}), "The option --supersample needs a value.", true},
+        {{"--demo", "--sampling", "bilinear"},
+         "The option --sampling cannot be used with --demo.",
+         true},
+    };
+    for (const auto& r : refusals) {
+        const Refusal refusal = Refuse(r.args);
+        EXPECT_EQ(refusal.message, r.message);
+        EXPECT_EQ(refusal.usage, r.usage) << r.message;
+    }
+}
+
 TEST(RenderOptions, AviOptionsAndTheirDefaults) {
     const RenderOptions plain = ParseRenderOptions(kRequired);
     EXPECT_EQ(plain.aviPath, "");
