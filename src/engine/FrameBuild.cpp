@@ -253,8 +253,14 @@ class StreamedBuild {
             settingUp_ = true;
             const int next = setUp_;
             const double t = tNext_;
+            // Deliver reads these two under the lock; were they written outside it, it could
+            // see the new frame number beside the old frame's "done" and hand over the old
+            // pixels.
+            StreamSlot& slot = SlotOf(next);
+            slot.done = false;
+            slot.frame = first_ + next;
             lock.unlock();
-            SetUp(SlotOf(next), first_ + next, t);
+            SetUp(slot, first_ + next, t);
             lock.lock();
             tNext_ = tNext_ + step_;
             setUp_ = next + 1;
@@ -265,12 +271,10 @@ class StreamedBuild {
     }
 
     void SetUp(StreamSlot& slot, int frame, double t) {
-        slot.frame = frame;
         slot.warp.reset();
         slot.error = nullptr;
         slot.fault.reset();
         slot.bandError = nullptr;
-        slot.done = false;
         slot.bandsLeft.store(bandsPerFrame_, std::memory_order_relaxed);
         try {
             const int width = in_.source.width();

@@ -134,5 +134,29 @@ TEST(FrameStream, StopsAtTheFirstFailingFrameWithItsError) {
     EXPECT_EQ(outside.error, "Frames 3 to 5 are not frames of a morph of 5 frames");
 }
 
+// Many small frames on more threads than cores: a frame's buffer is set up again for a later
+// frame while the calling thread waits to deliver, so that a handover outside the build's
+// lock shows up as a stale or half-made frame (or a crash) within a few runs.
+TEST(FrameStream, BuffersReusedAtSpeedStillHandOverTheirOwnFrame) {
+    const Bitmap source = Pattern(24, 24, 3);
+    const Bitmap target = Pattern(24, 24, 70);
+    LineSet from{}, to{};
+    from[0] = {2, 2, 20, 3};
+    to[0] = {3, 3, 21, 2};
+    from[1] = {4, 12, 18, 10};
+    to[1] = {5, 11, 17, 13};
+    const MorphInputs in{source, target, from, 2, to, 2};
+    MorphSettings settings;
+    settings.frames = 400;
+    const std::vector<Bitmap> whole = BuildMorph(in, settings).blends;
+    settings.threads = 8;
+    for (int run = 0; run < 5; ++run) {
+        Streamed out;
+        Stream(in, settings, {}, out);
+        ASSERT_EQ(out.error, "");
+        ASSERT_EQ(out.frames, whole) << "run " << run;
+    }
+}
+
 } // namespace
 } // namespace morph
