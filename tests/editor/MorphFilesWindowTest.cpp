@@ -1,5 +1,7 @@
 // Drives the main window's morph files, undo and redo, dropped files and the mouse help
 // through the real menu items, the real pictures and scripted dialogs.
+#include "animation/AnimationWindow.h"
+#include "cli/Render.h"
 #include "editor/LinePropertiesDialog.h"
 #include "editor/MainWindow.h"
 #include "editor/Program.h"
@@ -28,6 +30,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <sstream>
 #include <vector>
 
 Q_DECLARE_METATYPE(std::function<void()>)
@@ -230,6 +233,22 @@ class MorphFilesWindowTest : public QObject {
         QCOMPARE(dialogs->fileRequests.size(), std::size_t(1));
         QVERIFY(QFile::exists(file));
         QVERIFY(dialogs->boxes.empty());
+
+        // morph-render given the saved file writes the animation window's file of this build.
+        Form1->AnimatorvQv1->trigger();
+        dialogs->files.push_back(folder_.filePath("window.vQv"));
+        Form5->Save1->trigger();
+        Form5->close();
+        std::ostringstream out, err;
+        QCOMPARE(RunMorphRender({"--morph", file.toStdString(), "--vqv",
+                                 folder_.filePath("render.vQv").toStdString()},
+                                out, err),
+                 0);
+        QFile window(folder_.filePath("window.vQv")), rendered(folder_.filePath("render.vQv"));
+        QVERIFY(window.open(QIODevice::ReadOnly) && rendered.open(QIODevice::ReadOnly));
+        QVERIFY(window.size() > 0);
+        QVERIFY(window.readAll() == rendered.readAll());
+        dialogs->clear();
         // The panels and pictures as drawing left them, with the floating windows hidden.
         Form1->Button2->click();
         Form1->Button3->click();
