@@ -206,9 +206,42 @@ void ParseSetting(const std::vector<std::string_view>& fields, std::string_view 
         } else {
             error.raise("the mode must be endpoints or middle, not '" + Excerpt(value) + "'");
         }
+    } else if (key == "distance") {
+        once(setup.distance);
+        const std::string value = single();
+        if (value == "line") {
+            setup.distance = WarpDistance::Line;
+        } else if (value == "segment") {
+            setup.distance = WarpDistance::Segment;
+        } else {
+            error.raise("the distance must be line or segment, not '" + Excerpt(value) + "'");
+        }
+    } else if (key == "sampling") {
+        once(setup.sampling);
+        const std::string value = single();
+        if (value == "nearest") {
+            setup.sampling = WarpSampling::Nearest;
+        } else if (value == "bilinear") {
+            setup.sampling = WarpSampling::Bilinear;
+        } else {
+            error.raise("the sampling must be nearest or bilinear, not '" + Excerpt(value) + "'");
+        }
+    } else if (key == "supersample") {
+        once(setup.supersample);
+        const std::string value = single();
+        int factor = 0;
+        const auto [end, problem] =
+            std::from_chars(value.data(), value.data() + value.size(), factor);
+        if (problem != std::errc() || end != value.data() + value.size() || factor < 1 ||
+            factor > kMaxSupersample) {
+            error.raise("the supersampling must be a whole number from 1 to " +
+                        std::to_string(kMaxSupersample) + ", not '" + Excerpt(value) + "'");
+        }
+        setup.supersample = factor;
     } else {
         error.raise("unknown key '" + Excerpt(key) +
-                    "'; the keys are S, T, source, target, frames, a, b, p, mode and refresh");
+                    "'; the keys are S, T, source, target, frames, a, b, p, mode, refresh, "
+                    "distance, sampling and supersample");
     }
 }
 
@@ -323,6 +356,16 @@ std::string FormatMorph(const MorphSetup& setup) {
         text += *setup.mode == InterpolationMode::EndPoints ? "mode endpoints\n" : "mode middle\n";
     }
     put("refresh", setup.refresh);
+    if (setup.distance) {
+        text += *setup.distance == WarpDistance::Line ? "distance line\n" : "distance segment\n";
+    }
+    if (setup.sampling) {
+        text +=
+            *setup.sampling == WarpSampling::Nearest ? "sampling nearest\n" : "sampling bilinear\n";
+    }
+    if (setup.supersample) {
+        text += "supersample " + std::to_string(*setup.supersample) + "\n";
+    }
     const auto side = [&text](char letter, const LineSet& lines, int count) {
         for (int i = 0; i < count; ++i) {
             const ControlLine& l = lines[std::size_t(i)];

@@ -17,6 +17,9 @@
 //   a A / b B / p P        the warp constants, decimal numbers ("2", "0.5", "1e-3")
 //   mode endpoints|middle  the interpolation
 //   refresh R              the columns between the windows' progress points
+//   distance line|segment  how a pixel's distance to a line is measured
+//   sampling nearest|bilinear  how a colour is read at a mapped position
+//   supersample K          K x K samples per pixel, 1 to kMaxSupersample
 //
 // A PATH is the rest of the line after the key and its blanks, trailing blanks dropped.
 // Numbers are kept as the texts they are written as, so that the program converts them as it
@@ -25,6 +28,7 @@
 
 #include "engine/ControlLine.h"
 #include "engine/Interpolation.h"
+#include "engine/Warp.h"
 
 #include <cstddef>
 #include <optional>
@@ -64,6 +68,10 @@ struct MorphSetup {
     std::optional<std::string> p;
     std::optional<InterpolationMode> mode;
     std::optional<std::string> refresh;
+    // The warp options; a file without them means their defaults.
+    std::optional<WarpDistance> distance;
+    std::optional<WarpSampling> sampling;
+    std::optional<int> supersample; // 1 .. kMaxSupersample
 };
 
 // Parses a morph file (a lines file is one without settings). An unknown key, a key given

@@ -297,6 +297,15 @@ void TakeMorphSetup(RenderOptions& options, const MorphSetup& setup) {
     if (setup.mode && !options.given.contains("--mode")) {
         options.mode = *setup.mode;
     }
+    if (setup.distance && !options.given.contains("--distance")) {
+        options.warpOptions.distance = *setup.distance;
+    }
+    if (setup.sampling && !options.given.contains("--sampling")) {
+        options.warpOptions.sampling = *setup.sampling;
+    }
+    if (setup.supersample && !options.given.contains("--supersample")) {
+        options.warpOptions.supersample = *setup.supersample;
+    }
 }
 
 std::string RenderSynopsis() {
@@ -329,7 +338,8 @@ std::string RenderUsage() {
            "                          and lines starting with # are ignored\n"
            "  --morph M               a morph file: a lines file that may also hold the lines\n"
            "                            source PATH, target PATH (relative to its folder),\n"
-           "                            frames N, a A, b B, p P, mode endpoints|middle\n"
+           "                            frames N, a A, b B, p P, mode endpoints|middle,\n"
+           "                            distance D, sampling S, supersample K\n"
            "                          as the program's Save Morph writes them; options given\n"
            "                          on the command line win (--lines takes one too)\n"
            "  --frames N              frame count, the Source and Target included (2)\n"

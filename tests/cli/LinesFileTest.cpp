@@ -131,6 +131,9 @@ TEST(MorphFile, EverySettingIsWrittenAndReadBackExactly) {
     setup.p = ShortestText(1e-7);
     setup.mode = InterpolationMode::MiddlePoints;
     setup.refresh = "20";
+    setup.distance = WarpDistance::Segment;
+    setup.sampling = WarpSampling::Bilinear;
+    setup.supersample = 4;
     const std::string text = FormatMorph(setup);
     EXPECT_EQ(text.substr(0, text.find('\n')), kMorphFileHeader);
 
@@ -141,6 +144,9 @@ TEST(MorphFile, EverySettingIsWrittenAndReadBackExactly) {
     EXPECT_EQ(back.a, "0.1");
     EXPECT_EQ(back.refresh, "20");
     EXPECT_EQ(back.mode, InterpolationMode::MiddlePoints);
+    EXPECT_EQ(back.distance, WarpDistance::Segment);
+    EXPECT_EQ(back.sampling, WarpSampling::Bilinear);
+    EXPECT_EQ(back.supersample, 4);
     for (const double value : {0.1, 1.0 / 3.0, 1e-7, 2.0, -0.5, 5e-324, 1.7976931348623157e308}) {
         EXPECT_EQ(std::strtod(ShortestText(value).c_str(), nullptr), value) << value;
     }
@@ -153,7 +159,17 @@ TEST(MorphFile, EverySettingIsWrittenAndReadBackExactly) {
 
     // A plain lines file is a morph file without settings.
     const MorphSetup plain = ParseMorph("S 1 2 3 4\nT 1 2 3 4\n", "pairs.lines");
-    EXPECT_FALSE(plain.sourcePath || plain.frames || plain.a || plain.mode || plain.refresh);
+    EXPECT_FALSE(plain.sourcePath || plain.frames || plain.a || plain.mode || plain.refresh ||
+                 plain.distance || plain.sampling || plain.supersample);
+
+    // The other value of each warp option, and the keys in any order.
+    const MorphSetup warp =
+        ParseMorph("supersample 1\nsampling nearest\ndistance line\n", "w.morph");
+    EXPECT_EQ(warp.distance, WarpDistance::Line);
+    EXPECT_EQ(warp.sampling, WarpSampling::Nearest);
+    EXPECT_EQ(warp.supersample, 1);
+    EXPECT_EQ(FormatMorph(warp),
+              std::string(kMorphFileHeader) + "\ndistance line\nsampling nearest\nsupersample 1\n");
 }
 
 TEST(MorphFile, BadSettingsAreRefusedWithTheLineNumber) {
@@ -163,7 +179,7 @@ TEST(MorphFile, BadSettingsAreRefusedWithTheLineNumber) {
     };
     const Case cases[] = {
         {"colour red", "unknown key 'colour'; the keys are S, T, source, target, frames, a, b, "
-                       "p, mode and refresh"},
+                       "p, mode, refresh, distance, sampling and supersample"},
         {"frames 2.5", "'2.5' is not an integer"},
         {"frames", "expected \"frames\" and one value"},
         {"refresh 1 2", "expected \"refresh\" and one value"},
@@ -174,6 +190,16 @@ TEST(MorphFile, BadSettingsAreRefusedWithTheLineNumber) {
         {"mode both", "the mode must be endpoints or middle, not 'both'"},
         {"target   ", "'target' needs the path of a picture"},
         {"source y.png", "'source' is given more than once"},
+        {"distance curve", "the distance must be line or segment, not 'curve'"},
+        {"distance Segment", "the distance must be line or segment, not 'Segment'"},
+        {"distance", "expected \"distance\" and one value"},
+        {"sampling bicubic", "the sampling must be nearest or bilinear, not 'bicubic'"},
+        {"sampling nearest bilinear", "expected \"sampling\" and one value"},
+        {"supersample 0", "the supersampling must be a whole number from 1 to 4, not '0'"},
+        {"supersample 5", "the supersampling must be a whole number from 1 to 4, not '5'"},
+        {"supersample 2.0", "the supersampling must be a whole number from 1 to 4, not '2.0'"},
+        {"supersample +2", "the supersampling must be a whole number from 1 to 4, not '+2'"},
+        {"supersample 99999999999", "from 1 to 4, not '99999999999'"},
         {"\x7f"
          "ELF\x02\x01",
          "unknown key"},

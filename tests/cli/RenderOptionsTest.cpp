@@ -154,6 +154,35 @@ TEST(RenderOptions, WarpOptionsAndTheirRefusals) {
     }
 }
 
+TEST(RenderOptions, WarpOptionsComeFromTheMorphFileUnlessTheCommandLineGivesThem) {
+    const MorphSetup setup =
+        ParseMorph("distance segment\nsampling bilinear\nsupersample 3\n", "m.morph");
+    RenderOptions fromFile = ParseRenderOptions(kRequired);
+    TakeMorphSetup(fromFile, setup);
+    EXPECT_EQ(fromFile.warpOptions,
+              (WarpOptions{WarpDistance::Segment, WarpSampling::Bilinear, 3}));
+
+    // Each option the command line gives wins on its own, also when it names the default.
+    const struct {
+        std::vector<std::string> args;
+        WarpOptions expected;
+    } cases[] = {
+        {{"--distance", "line"}, {WarpDistance::Line, WarpSampling::Bilinear, 3}},
+        {{"--sampling", "nearest"}, {WarpDistance::Segment, WarpSampling::Nearest, 3}},
+        {{"--supersample", "1"}, {WarpDistance::Segment, WarpSampling::Bilinear, 1}},
+    };
+    for (const auto& c : cases) {
+        RenderOptions options = ParseRenderOptions(With(c.args));
+        TakeMorphSetup(options, setup);
+        EXPECT_EQ(options.warpOptions, c.expected) << c.args.front();
+    }
+
+    // A file without the keys leaves the command line's choices (or the defaults).
+    RenderOptions plain = ParseRenderOptions(With({"--sampling", "bilinear"}));
+    TakeMorphSetup(plain, ParseMorph("frames 3\n", "m.morph"));
+    EXPECT_EQ(plain.warpOptions, (WarpOptions{WarpDistance::Line, WarpSampling::Bilinear, 1}));
+}
+
 TEST(RenderOptions, AviOptionsAndTheirDefaults) {
     const RenderOptions plain = ParseRenderOptions(kRequired);
     EXPECT_EQ(plain.aviPath, "");
