@@ -199,7 +199,8 @@ TEST(MorphFile, BadSettingsAreRefusedWithTheLineNumber) {
         {"supersample 5", "the supersampling must be a whole number from 1 to 4, not '5'"},
         {"supersample 2.0", "the supersampling must be a whole number from 1 to 4, not '2.0'"},
         {"supersample +2", "the supersampling must be a whole number from 1 to 4, not '+2'"},
-        {"supersample 99999999999", "from 1 to 4, not '99999999999'"},
+        {"supersample 99999999999",
+         "the supersampling must be a whole number from 1 to 4, not '99999999999'"},
         {"\x7f"
          "ELF\x02\x01",
          "unknown key"},
