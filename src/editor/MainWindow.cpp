@@ -6,6 +6,7 @@
 #include "editor/Program.h"
 #include "editor/SourceLinesWindow.h"
 #include "editor/TargetLinesWindow.h"
+#include "editor/WarpOptionsDialog.h"
 #include "platform/QtImageIO.h"
 #include "platform/gui/Application.h"
 #include "platform/gui/Dialogs.h"
@@ -106,6 +107,9 @@ TForm1::TForm1(QWidget* parent)
     Bui1 = AddItem(Morphing1, "Bui1", "Interpolated Lines", this, &TForm1::Bui1Click);
     WarpedImages1 =
         AddItem(Morphing1, "WarpedImages1", "Warped Images", this, &TForm1::WarpedImages1Click);
+    N8 = AddSeparator(Morphing1, "N8");
+    WarpOptions1 =
+        AddItem(Morphing1, "WarpOptions1", "Warp Options...", this, &TForm1::WarpOptions1Click);
     Target1 = AddMenu(menuBar(), "Target1", "View");
     InterpolatedLines1 = AddItem(Target1, "InterpolatedLines1", "Interpolated Lines", this,
                                  &TForm1::InterpolatedLines1Click);
@@ -140,6 +144,9 @@ TForm1::TForm1(QWidget* parent)
     N2 = AddSeparator(Help1, "N2");
     MouseandKeys1 =
         AddItem(Help1, "MouseandKeys1", "Mouse and Keys", this, &TForm1::MouseandKeys1Click);
+
+    WarpOptionsForm = new WarpOptionsDialog(this);
+    WarpOptionsForm->onAccept = [this](const WarpOptions& chosen) { WarpChoices = chosen; };
 
     UndoStack = new QUndoStack(this);
     connect(UndoStack, &QUndoStack::indexChanged, this, [this] { UpdateUndoItems(); });
@@ -375,9 +382,27 @@ void TForm1::AnimatorvQv1Click() {
 }
 
 void TForm1::Properties1Click() {
-    ShowInformation(this, QStringLiteral(" Frames:") + Form2->Edit4->text() +
-                              QStringLiteral("  Sourse Lines:") + QString::number(SourceLineCount) +
-                              QStringLiteral("  Target Lines:") + QString::number(TargetLineCount));
+    QString text = QStringLiteral(" Frames:") + Form2->Edit4->text() +
+                   QStringLiteral("  Sourse Lines:") + QString::number(SourceLineCount) +
+                   QStringLiteral("  Target Lines:") + QString::number(TargetLineCount);
+    // The warp options only when they change the look of the frames.
+    if (!WarpChoices.isDefault()) {
+        text += QStringLiteral("\n Warp Options: distance ") +
+                (WarpChoices.distance == WarpDistance::Line ? QStringLiteral("line")
+                                                            : QStringLiteral("segment")) +
+                QStringLiteral(", sampling ") +
+                (WarpChoices.sampling == WarpSampling::Nearest ? QStringLiteral("nearest")
+                                                               : QStringLiteral("bilinear")) +
+                QStringLiteral(", supersample ") + QString::number(WarpChoices.supersample);
+    }
+    ShowInformation(this, text);
+}
+
+void TForm1::WarpOptions1Click() {
+    if (WarpedBuildRunning) {
+        return; // the build reads the options as it goes
+    }
+    WarpOptionsForm->Open(WarpChoices);
 }
 
 void TForm1::MouseandKeys1Click() {

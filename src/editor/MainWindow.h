@@ -3,6 +3,7 @@
 
 #include "editor/Side.h"
 #include "engine/ControlLine.h"
+#include "engine/Warp.h"
 #include "platform/Bitmap.h"
 #include "platform/gui/PictureBox.h"
 
@@ -21,6 +22,7 @@ class QPushButton;
 namespace morph {
 
 class FloatingLinesWindow;
+class WarpOptionsDialog;
 
 // A dynamic array of picture controls owned by the windows they sit on.
 using TArImage = std::vector<PictureBox*>;
@@ -114,6 +116,12 @@ class TForm1 : public QMainWindow {
     QAction* Undo1;
     QAction* Redo1;
     QAction* MouseandKeys1;
+    QAction* N8;
+    QAction* WarpOptions1;
+    // The dialog Build > Warp Options... opens.
+    WarpOptionsDialog* WarpOptionsForm;
+    // The warp options of the warped build, as Warp Options chose them or a morph file set them.
+    WarpOptions WarpChoices;
 
     // side: 0 both, 1 the Target only, 2 the Source only.
     void MyFormCreate(int side);
@@ -159,6 +167,7 @@ class TForm1 : public QMainWindow {
     void Properties1Click();
     void Properties2Click();
     void MouseandKeys1Click();
+    void WarpOptions1Click();
 
     // --- Line drawing with the mouse (MainWindowLines.cpp) ---
     void Button2Click();

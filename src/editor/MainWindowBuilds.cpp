@@ -4,6 +4,7 @@
 #include "editor/LinePropertiesDialog.h"
 #include "editor/LineRendering.h"
 #include "editor/Program.h"
+#include "editor/WarpOptionsDialog.h"
 #include "engine/FrameBuild.h"
 #include "engine/Interpolation.h"
 #include "engine/Warp.h"
@@ -92,13 +93,13 @@ class WarpedBuildLock {
              {form.Source1->menuAction(), form.Morphing1->menuAction(), form.Load1, form.Targe1,
               form.ClearLinesSource1, form.ClearLinesTarget1, form.PutLinesSouorce1,
               form.PutLinesTarget1, form.Properties2, form.AnimatorvQv1, form.OpenMorph1,
-              form.SaveMorph1, form.SaveMorphAs1, form.Undo1, form.Redo1}) {
+              form.SaveMorph1, form.SaveMorphAs1, form.Undo1, form.Redo1, form.WarpOptions1}) {
             actions_.emplace_back(action, action->isEnabled());
             action->setEnabled(false);
         }
-        const std::initializer_list<QWidget*> widgets{form.Button1, form.Button4, form.Button2,
-                                                      form.Button3, form.Button5, form.Button6,
-                                                      form.Image1,  form.Image2};
+        const std::initializer_list<QWidget*> widgets{
+            form.Button1, form.Button4, form.Button2, form.Button3,        form.Button5,
+            form.Button6, form.Image1,  form.Image2,  form.WarpOptionsForm};
         for (QWidget* widget : widgets) {
             widgets_.emplace_back(widget, widget->isEnabled());
             widget->setEnabled(false);
@@ -297,8 +298,8 @@ void TForm1::Morph(PictureBox* source, PictureBox* target, PictureBox* blend,
         return Form4->CancelRequested || !isVisible();
     };
     const WarpOutputs out{blend->bitmap(), warpedSource->bitmap(), warpedTarget->bitmap()};
-    const WarpInputs in{
-        source->bitmap(), target->bitmap(), sourceLines, targetLines, frameLines, lastLine + 1, t};
+    const WarpInputs in{source->bitmap(), target->bitmap(), sourceLines, targetLines,
+                        frameLines,       lastLine + 1,     t,           WarpChoices};
     const WarpOutcome outcome = WarpFrame(out, in, constants, control);
     if (outcome == WarpOutcome::Cancelled) {
         SetBuildMenus(true, true, true, false);

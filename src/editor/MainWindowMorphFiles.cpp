@@ -4,6 +4,7 @@
 
 #include "cli/LinesFile.h"
 #include "editor/Program.h"
+#include "editor/WarpOptionsDialog.h"
 #include "platform/AtomicFile.h"
 #include "platform/Convert.h"
 #include "platform/MorphError.h"
@@ -155,6 +156,12 @@ void TForm1::OpenMorphFile(const QString& path) {
         Form2->RadioButton1->setChecked(endPoints);
         Form2->RadioButton2->setChecked(!endPoints);
     }
+    // A file without a warp option was saved with its default (or before there were any).
+    const WarpOptions defaults;
+    WarpChoices.distance = setup.distance.value_or(defaults.distance);
+    WarpChoices.sampling = setup.sampling.value_or(defaults.sampling);
+    WarpChoices.supersample = setup.supersample.value_or(defaults.supersample);
+    WarpOptionsForm->ShowChoices(WarpChoices);
     RecordLinesStep(QStringLiteral("Open Morph"), before);
     // Save Morph writes back to a morph file, never over a lines file of another program.
     MorphFileName = IsMorphFile(path) ? QFileInfo(path).absoluteFilePath() : QString();
@@ -177,6 +184,18 @@ void TForm1::SaveMorphFile(const QString& path) {
     setup.mode =
         Form2->EndPointsMode() ? InterpolationMode::EndPoints : InterpolationMode::MiddlePoints;
     setup.refresh = IntToStr(Form2->RefreshRate());
+    // Only the options that differ from their defaults, so that a morph of the classic warp
+    // is written as before.
+    const WarpOptions defaults;
+    if (WarpChoices.distance != defaults.distance) {
+        setup.distance = WarpChoices.distance;
+    }
+    if (WarpChoices.sampling != defaults.sampling) {
+        setup.sampling = WarpChoices.sampling;
+    }
+    if (WarpChoices.supersample != defaults.supersample) {
+        setup.supersample = WarpChoices.supersample;
+    }
     setup.lines = {SourceLines, std::clamp(SourceLineCount, 0, LineSlots), TargetLines,
                    std::clamp(TargetLineCount, 0, LineSlots)};
     if (!SourcePictureFile.isEmpty()) {

@@ -10,6 +10,7 @@
 #include "editor/Program.h"
 #include "editor/SourceLinesWindow.h"
 #include "editor/TargetLinesWindow.h"
+#include "editor/WarpOptionsDialog.h"
 #include "support/ScriptedDialogs.h"
 #include "support/WindowTestMain.h"
 #include "views/FrameWindow.h"
@@ -190,8 +191,17 @@ class TextFitWindowTest : public QObject {
              {"Saving File...", "Opening File...", "Building Avi...", "Building Video... 1000/1000",
               "Finishing Video... 1000/1000", "Writing Frames... 1000/1000"}},
         };
-        const std::vector<QWidget*> windows{Form1, Form2, Form3, Form4, Form5,
-                                            Form6, Form7, Form8, Form9, Form1->LinesWindow};
+        const std::vector<QWidget*> windows{Form1,
+                                            Form2,
+                                            Form3,
+                                            Form4,
+                                            Form5,
+                                            Form6,
+                                            Form7,
+                                            Form8,
+                                            Form9,
+                                            Form1->LinesWindow,
+                                            Form1->WarpOptionsForm};
         // The worst misfit of each control.
         std::map<const QWidget*, std::pair<int, QString>> misfits;
         int checked = 0;
