@@ -801,7 +801,7 @@ TEST_F(MorphRender, BadMorphFilesAreRefusedBeforeAnythingIsWritten) {
     const Case cases[] = {
         {pictures + "speed 3\n" + kTwoPairs,
          "Morph file 'bad.morph', line 3: unknown key 'speed'; the keys are S, T, source, "
-         "target, frames, a, b, p, mode and refresh."},
+         "target, frames, a, b, p, mode, refresh, distance, sampling and supersample."},
         {pictures + "a 1,5\n", "Morph file 'bad.morph', line 3: '1,5' is not a number."},
         {"source gone.png\ntarget target.png\n" + std::string(kTwoPairs),
          "Cannot read the picture 'gone.png': No such file or directory."},
