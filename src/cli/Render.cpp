@@ -4,6 +4,7 @@
 #include "avi/AviWriter.h"
 #include "cli/LinesFile.h"
 #include "cli/ProgressLine.h"
+#include "engine/Influence.h"
 #include "platform/Convert.h"
 #include "platform/FrameSpill.h"
 #include "platform/Memory.h"
@@ -13,6 +14,7 @@
 #include "platform/QtImageIO.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
@@ -22,6 +24,7 @@
 #include <optional>
 #include <ostream>
 #include <system_error>
+#include <vector>
 
 #include <unistd.h>
 
@@ -201,17 +204,21 @@ namespace {
 // every direction, at the cost of writing the frames to disk once more.
 class StreamedOutputs {
   public:
-    StreamedOutputs(const RenderOptions& options, int width, int height, int sequenceFrames,
-                    FrameRange range)
-        : options_(options), width_(width), height_(height), sequenceFrames_(sequenceFrames),
-          first_(range.first), count_(range.last - range.first + 1) {}
+    StreamedOutputs(const RenderOptions& options, const RenderInputs& inputs,
+                    const MorphSettings& settings, FrameRange range)
+        : options_(options), inputs_(inputs), settings_(settings), width_(inputs.source.width()),
+          height_(inputs.source.height()), sequenceFrames_(settings.frames), first_(range.first),
+          count_(range.last - range.first + 1) {}
 
     // Creates every output in the order PNG folder, AVI, video, .vQv, each keeping the file
     // it replaces first, so that their errors come as when the outputs were written one after
     // the other.
     void Begin() {
-        if (!options_.pngDir.empty()) {
-            const fs::path dir = options_.pngDir;
+        for (const std::string& folder : {options_.pngDir, options_.influenceDir}) {
+            if (folder.empty()) {
+                continue;
+            }
+            const fs::path dir = folder;
             std::error_code error;
             if (fs::exists(dir, error)) {
                 if (!fs::is_directory(dir, error)) {
@@ -220,6 +227,16 @@ class StreamedOutputs {
                 }
             } else {
                 outputs_.makeFolder(dir);
+            }
+        }
+        if (!options_.influenceDir.empty()) {
+            // The build has converted the constants by now, so their errors came first.
+            constants_ = settings_.readConstants ? settings_.readConstants() : settings_.constants;
+            const double step = FrameStep(sequenceFrames_);
+            double t = 0; // summed as the build sums it, so the frames' lines are the build's
+            for (int k = 0; k < first_ + count_; ++k) {
+                frameT_.push_back(t);
+                t = t + step;
             }
         }
         const bool videos = !options_.aviPath.empty() || !options_.videoPath.empty();
@@ -260,6 +277,9 @@ class StreamedOutputs {
 
     // Encodes the frame's PNG; runs on the render's threads, several frames at once.
     void Prepare(int frame, const Bitmap& blend) {
+        if (!options_.influenceDir.empty()) {
+            PrepareInfluence(frame);
+        }
         if (options_.pngDir.empty()) {
             return;
         }
@@ -269,8 +289,55 @@ class StreamedOutputs {
         encoded_[frame] = std::move(encoded);
     }
 
+    // Both line influence pictures of the frame, encoded.
+    void PrepareInfluence(int frame) {
+        const LinePairs& lines = inputs_.lines;
+        const double t = frameT_[std::size_t(frame)];
+        const LineSet frameLines =
+            BuildFrameLineSet(lines.source, lines.target, t, lines.sourceCount, settings_.mode,
+                              frame, sequenceFrames_, width_, height_);
+        const WarpInputs in{inputs_.source,
+                            inputs_.target,
+                            lines.source,
+                            lines.target,
+                            frameLines,
+                            lines.sourceCount,
+                            t,
+                            settings_.warpOptions};
+        const InfluencePictures pictures = LineInfluence(in, constants_);
+        std::array<std::string, 2> encoded = {
+            EncodePng(pictures.influence, InfluencePath(frame, "influence_").string()),
+            EncodePng(pictures.displacement, InfluencePath(frame, "displacement_").string())};
+        const std::lock_guard lock(pngMutex_);
+        influence_[frame] = std::move(encoded);
+    }
+
     // Hands the frame to every output, in the order the frames come.
     void Deliver(int frame, const Bitmap& blend) {
+        if (!options_.influenceDir.empty()) {
+            std::array<std::string, 2> bytes;
+            {
+                const std::lock_guard lock(pngMutex_);
+                const auto found = influence_.find(frame);
+                if (found != influence_.end()) {
+                    bytes = std::move(found->second);
+                    influence_.erase(found);
+                }
+            }
+            if (bytes[0].empty()) {
+                PrepareInfluence(frame);
+                const std::lock_guard lock(pngMutex_);
+                bytes = std::move(influence_[frame]);
+                influence_.erase(frame);
+            }
+            const fs::path files[2] = {InfluencePath(frame, "influence_"),
+                                       InfluencePath(frame, "displacement_")};
+            for (int i = 0; i < 2; ++i) {
+                outputs_.write(files[i], [&] {
+                    WriteFileAtomically(files[i].string(), bytes[std::size_t(i)]);
+                });
+            }
+        }
         if (!options_.pngDir.empty()) {
             std::string bytes;
             {
@@ -326,6 +393,12 @@ class StreamedOutputs {
         return fs::path(options_.pngDir) / FramePngName(frame, sequenceFrames_);
     }
 
+    // The frame's PNG name with `prefix` in place of "frame_".
+    fs::path InfluencePath(int frame, const std::string& prefix) const {
+        return fs::path(options_.influenceDir) /
+               (prefix + FramePngName(frame, sequenceFrames_).substr(6));
+    }
+
     int VideoFrames() const {
         return options_.direction == AviDirection::PingPong ? 2 * count_ : count_;
     }
@@ -362,6 +435,10 @@ class StreamedOutputs {
     }
 
     const RenderOptions& options_;
+    const RenderInputs& inputs_;
+    const MorphSettings& settings_;
+    WarpConstants constants_;
+    std::vector<double> frameT_; // t of frames 0 .. the range's last
     int width_;
     int height_;
     int sequenceFrames_;
@@ -377,7 +454,8 @@ class StreamedOutputs {
     std::size_t videoReserved_ = 0;
     std::size_t vqvReserved_ = 0;
     std::mutex pngMutex_;
-    std::map<int, std::string> encoded_; // PNG files encoded and not yet written
+    std::map<int, std::string> encoded_;                  // PNG files encoded and not yet written
+    std::map<int, std::array<std::string, 2>> influence_; // and the influence pictures
 };
 
 } // namespace
@@ -387,11 +465,10 @@ void RenderToOutputs(const RenderInputs& inputs, const MorphSettings& settings,
                      const std::function<void(int done, int total)>& progress) {
     const LinePairs& lines = inputs.lines;
     const int last = range.last < 0 ? settings.frames - 1 : range.last;
-    StreamedOutputs outputs(options, inputs.source.width(), inputs.source.height(), settings.frames,
-                            {range.first, last});
+    StreamedOutputs outputs(options, inputs, settings, {range.first, last});
     FrameStream stream;
     stream.begin = [&] { outputs.Begin(); };
-    if (!options.pngDir.empty()) {
+    if (!options.pngDir.empty() || !options.influenceDir.empty()) {
         stream.prepare = [&](int frame, const Bitmap& blend) { outputs.Prepare(frame, blend); };
     }
     stream.deliver = [&](int frame, const Bitmap& blend) { outputs.Deliver(frame, blend); };

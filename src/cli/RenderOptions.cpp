@@ -14,10 +14,11 @@ namespace morph {
 namespace {
 
 constexpr std::string_view kValueOptions[] = {
-    "--source",      "--target",     "--lines",     "--frames",   "--a",          "--b",
-    "--p",           "--mode",       "--vqv",       "--png-dir",  "--threads",    "--avi",
-    "--wav",         "--frame-time", "--direction", "--warp",     "--video",      "--quality",
-    "--frame-range", "--morph",      "--distance",  "--sampling", "--supersample"};
+    "--source",   "--target",   "--lines",       "--frames",       "--a",
+    "--b",        "--p",        "--mode",        "--vqv",          "--png-dir",
+    "--threads",  "--avi",      "--wav",         "--frame-time",   "--direction",
+    "--warp",     "--video",    "--quality",     "--frame-range",  "--morph",
+    "--distance", "--sampling", "--supersample", "--influence-dir"};
 
 // Options that only shape the videos.
 constexpr const char* kVideoOnlyOptions[] = {"--wav", "--frame-time", "--direction"};
@@ -142,6 +143,9 @@ RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
         } else if (name == "--png-dir") {
             RequireNonEmpty(name, *value);
             options.pngDir = *value;
+        } else if (name == "--influence-dir") {
+            RequireNonEmpty(name, *value);
+            options.influenceDir = *value;
         } else if (name == "--avi") {
             RequireNonEmpty(name, *value);
             // The file handler goes by the extension; say so now rather than after rendering.
@@ -317,6 +321,7 @@ std::string RenderSynopsis() {
            "               [--direction forward|backward|pingpong] [--threads K]\n"
            "               [--warp fast|reference] [--distance line|segment]\n"
            "               [--sampling nearest|bilinear] [--supersample K]\n"
+           "               [--influence-dir DIR]\n"
            "               [--frame-range FIRST:LAST] [--quiet]\n"
            "  morph-render --morph M.morph [any option above, over the file's]\n"
            "  morph-render --demo [--threads K] [--quiet]\n"
@@ -347,6 +352,9 @@ std::string RenderUsage() {
            "  --mode M                line interpolation: endpoints (default) or middle\n"
            "  --vqv OUT.vQv           write the frames as an animation file\n"
            "  --png-dir DIR           write the frames as DIR/frame_000.png, ...\n"
+           "  --influence-dir DIR     write for every frame the line pair moving each pixel\n"
+           "                          most (DIR/influence_000.png, ...) and how far each\n"
+           "                          pixel is read from (DIR/displacement_000.png, ...)\n"
            "  --avi OUT.avi           write the frames as an AVI video, unscaled\n"
            "  --video OUT             write the frames as the video its extension names:\n"
            "                          .mp4 (H.264), .webm (VP9), .gif, .webp or .apng (animated,\n"

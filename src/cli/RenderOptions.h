@@ -34,6 +34,7 @@ struct RenderOptions {
     std::string morphPath;      // a morph file: lines, pictures and settings (--morph)
     std::string vqvPath;        // empty: no .vQv file
     std::string pngDir;         // empty: no PNG frames
+    std::string influenceDir;   // empty: no line influence pictures
     std::string aviPath;        // empty: no AVI video
     std::string videoPath;      // empty: no MP4, WebM, GIF, WebP or APNG video
     std::optional<int> quality; // of that video, on its format's scale; empty: its default

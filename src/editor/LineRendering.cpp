@@ -40,12 +40,6 @@ int ClampCount(int count) {
 
 } // namespace
 
-Colour LineColour(int index) {
-    constexpr int size = static_cast<int>(LineColours.size());
-    const int slot = index % size;
-    return LineColours[static_cast<std::size_t>(slot < 0 ? slot + size : slot)];
-}
-
 void Drawline(LinePoint start, LinePoint end, int index, Canvas& canvas, PenMode mode) {
     canvas.setPenMode(mode);
     canvas.setPenColour(LineColour(index));

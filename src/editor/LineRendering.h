@@ -4,6 +4,7 @@
 #pragma once
 
 #include "engine/ControlLine.h"
+#include "engine/LineColours.h"
 #include "platform/Bitmap.h"
 #include "platform/Canvas.h"
 
@@ -26,30 +27,6 @@ inline constexpr LinePoint StartOf(const ControlLine& line) {
 inline constexpr LinePoint EndOf(const ControlLine& line) {
     return {line.x2, line.y2};
 }
-
-// Colours by 0-based line index. No white: the floating windows draw on white.
-inline constexpr std::array<Colour, 17> LineColours = {
-    0x00000000u, // black
-    0x00FF0000u, // blue
-    0x00808080u, // gray
-    0x00FF00FFu, // fuchsia
-    0x00808080u, // gray
-    0x00008000u, // green
-    0x0000FF00u, // lime
-    0x00C0C0C0u, // silver
-    0x00000080u, // maroon
-    0x00800000u, // navy
-    0x00008080u, // olive
-    0x00800080u, // purple
-    0x000000FFu, // red
-    0x00C0C0C0u, // silver
-    0x00808000u, // teal
-    0x0000FFFFu, // yellow
-    0x00FFFF00u, // aqua
-};
-
-// The colour of line `index`; the table repeats from the 18th line on (index modulo 17).
-Colour LineColour(int index);
 
 // Point size of the line numbers.
 inline constexpr int kLineNumberPointSize = 6;

@@ -846,6 +846,23 @@ TEST_F(MorphRender, DemoRendersTheSamplesIntoTheCurrentFolder) {
     }
 }
 
+TEST_F(MorphRender, InfluenceDirGetsBothPicturesOfEveryFrameOrNothing) {
+    const RunResult result = Run("SRC TGT LINES --frames 3 --influence-dir new/influence");
+    ASSERT_EQ(result.status, 0) << result.err;
+    for (const char* name :
+         {"influence_000.png", "influence_001.png", "influence_002.png", "displacement_000.png",
+          "displacement_001.png", "displacement_002.png"}) {
+        const Bitmap picture = LoadPicture(work_.file("new/influence/" + std::string(name)));
+        EXPECT_EQ(picture.width(), 24) << name;
+        EXPECT_EQ(picture.height(), 16) << name;
+    }
+    // A folder in the way of the influence pictures leaves no other output behind.
+    test::WriteAll(work_.file("plain"), "x");
+    const RunResult refused = Run("SRC TGT LINES --vqv out.vQv --influence-dir plain");
+    EXPECT_NE(refused.status, 0);
+    EXPECT_FALSE(fs::exists(work_.file("out.vQv")));
+}
+
 TEST(FramePngName, HasThreeDigitsOrAsManyAsTheLastFrameNeeds) {
     EXPECT_EQ(FramePngName(0, 2), "frame_000.png");
     EXPECT_EQ(FramePngName(7, 10), "frame_007.png");
