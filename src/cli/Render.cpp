@@ -172,7 +172,9 @@ MorphSettings PrepareRender(const RenderInputs& inputs, const RenderOptions& opt
     // So are the buffers the encoders of the other videos keep, which FFmpeg's libraries
     // size by themselves.)
     const bool png = !options.pngDir.empty();
-    const std::int64_t buffers = StreamedFrameBuffers(WarpThreadCount(settings.threads), png);
+    const bool influence = !options.influenceDir.empty();
+    const std::int64_t buffers =
+        StreamedFrameBuffers(WarpThreadCount(settings.threads), png || influence);
     std::int64_t need = PictureBytes(width, height, sizeof(Colour), buffers);
     const auto add = [&need](std::int64_t bytes) {
         need = bytes > std::numeric_limits<std::int64_t>::max() - need
@@ -182,6 +184,11 @@ MorphSettings PrepareRender(const RenderInputs& inputs, const RenderOptions& opt
     add(PictureBytes(buffers, sizeof(LineSet), 1));
     if (png) {
         add(PictureBytes(width, height, 3, buffers));
+    }
+    if (influence) {
+        // Per frame in hand: its two pictures, the displacement lengths they are made from,
+        // and both encoded.
+        add(PictureBytes(width, height, 2 * sizeof(Colour) + sizeof(double) + 2 * 3, buffers));
     }
     if (!options.aviPath.empty()) {
         add(DibRowBytes(width) * height);
