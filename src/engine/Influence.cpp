@@ -18,43 +18,11 @@ namespace {
 using warp::Fault;
 
 // The checked operations of the reference warp, so that a fault here is the warp's fault.
-void Check(Fault f) {
-    if (f != Fault::None) {
-        throw MorphError(warp::FaultText(f));
-    }
-}
-
-double Div(double a, double b) {
-    double r = 0;
-    Check(warp::Divide(a, b, r));
-    return r;
-}
-
-double Sum(double a, double b) {
-    double r = 0;
-    Check(warp::Add(a, b, r));
-    return r;
-}
-
-double Product(double a, double b) {
-    double r = 0;
-    Check(warp::Multiply(a, b, r));
-    return r;
-}
-
-double Pow(double base, double exponent) {
-    double r = 0;
-    Check(warp::CheckedPower(base, exponent, r));
-    return r;
-}
-
-std::int64_t Round(double value) {
-    const double r = std::nearbyint(value);
-    if (!(std::fabs(r) < 9223372036854775808.0)) {
-        throw MorphError(kInvalidOperation);
-    }
-    return static_cast<std::int64_t>(r);
-}
+using warp::raising::Div;
+using warp::raising::Pow;
+using warp::raising::Product;
+using warp::raising::Round;
+using warp::raising::Sum;
 
 std::uint8_t Byte(double value) {
     const std::int64_t r = Round(value);

@@ -128,4 +128,50 @@ inline void CheckRefreshStep(int step) {
     }
 }
 
+// The same steps raising the fault at once, for code outside the parallel loops that works
+// pixel by pixel (the reference warp, the line influence view).
+namespace raising {
+
+inline void Check(Fault f) {
+    if (f != Fault::None) {
+        throw MorphError(FaultText(f));
+    }
+}
+
+inline double Div(double a, double b) {
+    double r = 0;
+    Check(Divide(a, b, r));
+    return r;
+}
+
+inline double Sum(double a, double b) {
+    double r = 0;
+    Check(Add(a, b, r));
+    return r;
+}
+
+inline double Product(double a, double b) {
+    double r = 0;
+    Check(Multiply(a, b, r));
+    return r;
+}
+
+inline double Pow(double base, double exponent) {
+    double r = 0;
+    Check(CheckedPower(base, exponent, r));
+    return r;
+}
+
+// Round half to even with the library's rounding, not the fast path's, so that the two
+// only agree when both are right; out of the 64-bit range is an invalid conversion.
+inline std::int64_t Round(double value) {
+    const double r = std::nearbyint(value);
+    if (!(std::fabs(r) < 9223372036854775808.0)) {
+        throw MorphError(kInvalidOperation);
+    }
+    return static_cast<std::int64_t>(r);
+}
+
+} // namespace raising
+
 } // namespace morph::warp

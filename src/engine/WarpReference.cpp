@@ -9,45 +9,11 @@ namespace morph::warp {
 
 namespace {
 
-void Check(Fault f) {
-    if (f != Fault::None) {
-        throw MorphError(FaultText(f));
-    }
-}
-
-double Div(double a, double b) {
-    double r = 0;
-    Check(Divide(a, b, r));
-    return r;
-}
-
-double Sum(double a, double b) {
-    double r = 0;
-    Check(Add(a, b, r));
-    return r;
-}
-
-double Product(double a, double b) {
-    double r = 0;
-    Check(Multiply(a, b, r));
-    return r;
-}
-
-double Pow(double base, double exponent) {
-    double r = 0;
-    Check(CheckedPower(base, exponent, r));
-    return r;
-}
-
-// Round half to even with the library's rounding, not the fast path's, so that the two
-// only agree when both are right; out of the 64-bit range is an invalid conversion.
-std::int64_t Round(double value) {
-    const double r = std::nearbyint(value);
-    if (!(std::fabs(r) < 9223372036854775808.0)) {
-        throw MorphError(kInvalidOperation);
-    }
-    return static_cast<std::int64_t>(r);
-}
+using raising::Div;
+using raising::Pow;
+using raising::Product;
+using raising::Round;
+using raising::Sum;
 
 int ClampIndex(std::int64_t p, int limit) {
     return int(p < 0 ? 0 : (p >= limit ? limit - 1 : p));
