@@ -190,9 +190,14 @@ void WriteVqv(const std::string& path, const std::vector<const Bitmap*>& frames)
     writer.Commit();
 }
 
+namespace {
+constexpr std::size_t kChunkBytes = std::size_t(1) << 20;
+} // namespace
+
 VqvWriter::VqvWriter(const std::string& path, std::int64_t frames, int width, int height)
     : path_((CheckVqvWritable(path, frames, width, height), path)), frames_(frames), width_(width),
-      height_(height), file_(path), row_(std::size_t(kCellBytes) * std::size_t(width)) {
+      height_(height), file_(path),
+      row_(std::max(std::size_t(kCellBytes) * std::size_t(width), kChunkBytes)) {
     unsigned char header[kHeaderBytes];
     PutLittleEndian32(header, static_cast<std::uint32_t>(frames));
     PutLittleEndian32(header + 4, static_cast<std::uint32_t>(height));
@@ -207,18 +212,29 @@ void VqvWriter::Add(const Bitmap& frame) {
                             " x " + std::to_string(frame.height()) + " pixels but frame 0 is " +
                             std::to_string(width_) + " x " + std::to_string(height_) + " pixels");
     }
-    for (int y = 0; y < height_; ++y) {
-        const Colour* pixels = frame.row(y);
-        for (int x = 0; x < width_; ++x) {
-            // Byte 3 is always written as zero, whatever the colour value holds there.
-            unsigned char* cell = row_.data() + std::size_t(kCellBytes) * std::size_t(x);
-            cell[0] = RedOf(pixels[x]);
-            cell[1] = GreenOf(pixels[x]);
-            cell[2] = BlueOf(pixels[x]);
-            cell[3] = 0;
+    // Rows go out in chunks of about a mebibyte: a write call per row would be thousands of
+    // calls per frame.
+    const std::size_t rowBytes = std::size_t(kCellBytes) * std::size_t(width_);
+    const int chunkRows = int(std::max<std::size_t>(1, row_.size() / rowBytes));
+    for (int y0 = 0; y0 < height_; y0 += chunkRows) {
+        const int rows = std::min(chunkRows, height_ - y0);
+        for (int y = y0; y < y0 + rows; ++y) {
+            const Colour* pixels = frame.row(y);
+            unsigned char* row = row_.data() + rowBytes * std::size_t(y - y0);
+            for (int x = 0; x < width_; ++x) {
+                // Byte 3 is always written as zero, whatever the colour value holds there.
+                unsigned char* cell = row + std::size_t(kCellBytes) * std::size_t(x);
+                cell[0] = RedOf(pixels[x]);
+                cell[1] = GreenOf(pixels[x]);
+                cell[2] = BlueOf(pixels[x]);
+                cell[3] = 0;
+            }
         }
-        file_.write(row_.data(), row_.size());
+        file_.write(row_.data(), rowBytes * std::size_t(rows));
     }
+    // The frame is written to the disk while the next ones are made, so that the final sync
+    // has little left to wait for.
+    file_.startWriteback();
     ++added_;
 }
 

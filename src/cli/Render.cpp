@@ -12,6 +12,7 @@
 #include "platform/PngFrames.h"
 #include "platform/PngWriter.h"
 #include "platform/QtImageIO.h"
+#include "video/VideoModule.h"
 
 #include <algorithm>
 #include <array>
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <limits>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -159,7 +161,8 @@ MorphSettings PrepareRender(const RenderInputs& inputs, const RenderOptions& opt
         }
     }
     if (!options.videoPath.empty()) {
-        CheckVideoSettings(options.videoPath, RenderVideoSettings(options, width, height));
+        LoadVideoModule(options.videoPath)
+            .check(options.videoPath, RenderVideoSettings(options, width, height));
     }
 
     // Frames are handed to the outputs as they are made: a few frame buffers are held,
@@ -264,7 +267,8 @@ class StreamedOutputs {
             videoReserved_ = outputs_.reserve(options_.videoPath);
             VideoSettings settings = RenderVideoSettings(options_, width_, height_);
             settings.expectedFrames = VideoFrames();
-            video_.emplace(options_.videoPath, std::move(settings));
+            video_ =
+                LoadVideoModule(options_.videoPath).open(options_.videoPath, std::move(settings));
         }
         if (!options_.vqvPath.empty()) {
             vqvReserved_ = outputs_.reserve(options_.vqvPath);
@@ -453,7 +457,7 @@ class StreamedOutputs {
     int count_;
     OutputSet outputs_; // declared before the writers, so that they go first
     std::optional<TAviWriter> avi_;
-    std::optional<VideoWriter> video_;
+    std::unique_ptr<VideoOutput> video_;
     std::optional<VqvWriter> vqv_;
     std::optional<FrameSpill> spill_;
     std::string spillFor_;

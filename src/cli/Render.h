@@ -7,7 +7,7 @@
 #include "platform/Bitmap.h"
 #include "platform/OutputSet.h"
 #include "platform/PngFrames.h"
-#include "video/VideoWriter.h"
+#include "video/VideoWriter.h" // VideoSettings
 
 #include <filesystem>
 #include <functional>

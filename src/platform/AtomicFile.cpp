@@ -150,6 +150,27 @@ void AtomicFile::write(const void* data, std::size_t size) {
     }
 }
 
+void AtomicFile::startWriteback() {
+    if (file_ == nullptr) {
+        throw MorphError("Cannot write file '" + target_ + "': it is already closed");
+    }
+    errno = 0;
+    if (std::fflush(file_) != 0) {
+        const int error = errno != 0 ? errno : EIO;
+        std::fclose(file_);
+        file_ = nullptr;
+        ::unlink(temporary_.c_str());
+        ThrowFileError("Cannot write file", target_, error);
+    }
+    const int fd = ::fileno(file_);
+    const off_t end = ::lseek(fd, 0, SEEK_CUR);
+    if (end > handedOver_) {
+        // Only a hint: where the system cannot, commit()'s sync does all the work.
+        ::sync_file_range(fd, handedOver_, end - handedOver_, SYNC_FILE_RANGE_WRITE);
+        handedOver_ = end;
+    }
+}
+
 void AtomicFile::commit() {
     if (file_ == nullptr) {
         throw MorphError("Cannot write file '" + target_ + "': it is already closed");

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -23,6 +24,10 @@ class AtomicFile {
     void write(const void* data, std::size_t size);
     // Flushes, closes and renames over the target. Throws MorphError on failure.
     void commit();
+    // Hands what was written so far to the system and asks it to start writing that to the
+    // disk without waiting, so that commit() has less left to wait for. A write error shows
+    // here as in write().
+    void startWriteback();
 
     const std::string& targetPath() const { return target_; }
     const std::string& temporaryPath() const { return temporary_; }
@@ -32,6 +37,7 @@ class AtomicFile {
     std::string temporary_;
     std::FILE* file_ = nullptr;
     bool committed_ = false;
+    std::int64_t handedOver_ = 0; // bytes of the file whose writing to the disk was started
 };
 
 // A hidden name in the folder of `file` for a temporary or a kept copy of it: "." + its name +

@@ -1,7 +1,5 @@
 #include "video/VideoFormat.h"
 
-#include "video/FfmpegSupport.h"
-
 #include <algorithm>
 #include <cctype>
 
@@ -66,25 +64,6 @@ std::string VideoExtensionsText() {
         text += kFormats[i].extension;
     }
     return text;
-}
-
-std::string VideoFormatUnavailable(VideoFormat format, bool withSound) {
-    const VideoFormatInfo& info = FormatInfo(format);
-    const auto missing = [&info](const char* what, const char* name) {
-        return std::string("FFmpeg's libraries here have no ") + name + " " + what + " for " +
-               info.noun;
-    };
-    if (av_guess_format(info.muxer, nullptr, nullptr) == nullptr) {
-        return missing("muxer", info.muxer);
-    }
-    if (avcodec_find_encoder_by_name(info.encoder) == nullptr) {
-        return missing("encoder", info.encoder);
-    }
-    if (withSound && info.soundEncoder != nullptr &&
-        avcodec_find_encoder_by_name(info.soundEncoder) == nullptr) {
-        return missing("sound encoder", info.soundEncoder);
-    }
-    return {};
 }
 
 } // namespace morph

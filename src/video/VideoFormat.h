@@ -40,9 +40,4 @@ std::optional<VideoFormat> VideoFormatOfPath(const std::string& path);
 // ".mp4, .webm, .gif, .webp or .apng", for messages.
 std::string VideoExtensionsText();
 
-// Empty when this system's FFmpeg libraries can write the format (with sound, when asked),
-// else why not: "FFmpeg's libraries here have no libwebp_anim encoder for a WebP animation".
-// Asked at run time, since a build of the libraries may lack an encoder.
-std::string VideoFormatUnavailable(VideoFormat format, bool withSound = false);
-
 } // namespace morph

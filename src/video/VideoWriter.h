@@ -67,6 +67,11 @@ class VideoCancelled : public MorphError {
     using MorphError::MorphError;
 };
 
+// Empty when this system's FFmpeg libraries can write the format (with sound, when asked),
+// else why not: "FFmpeg's libraries here have no libwebp_anim encoder for a WebP animation".
+// Asked at run time, since a build of the libraries may lack an encoder.
+std::string VideoFormatUnavailable(VideoFormat format, bool withSound = false);
+
 // Raises the MorphError a writer would raise for these settings before it creates anything:
 // the extension, an encoder missing here, the size, the frame time, the quality and the
 // sound file (opened and read as far as its header). Lets a caller refuse an export before

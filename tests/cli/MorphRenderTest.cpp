@@ -621,6 +621,21 @@ TEST_F(MorphRender, VideoHasTheFramesInTheirDirectionWithTheSound) {
     EXPECT_TRUE(temp_.entries().empty());
 }
 
+// FFmpeg's libraries take longer to load than a short morph takes to render: only a run that
+// writes a video loads them (the dynamic loader lists every library it opens).
+TEST_F(MorphRender, OnlyAVideoLoadsTheVideoLibraries) {
+    for (const bool video : {false, true}) {
+        SCOPED_TRACE(video);
+        const RunResult result =
+            Run(std::string("SRC TGT LINES --frames 3 --vqv out.vQv --avi out.avi --png-dir f") +
+                    (video ? " --video out.gif" : ""),
+                Fault::None, "LD_DEBUG=files");
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.err.find("libavcodec") != std::string::npos, video);
+        EXPECT_EQ(result.err.find("libmorph-video.so") != std::string::npos, video);
+    }
+}
+
 TEST_F(MorphRender, VideoRefusalsComeBeforeRendering) {
     test::WriteAll(work_.file("noise.wav"), "RIFF....WAVEnothing like a sound file");
     inputs_ = work_.entries();

@@ -34,8 +34,10 @@ TEST(AtomicFile, TargetAppearsOnlyOnCommit) {
         EXPECT_EQ(temporary.parent_path(), std::filesystem::path(target).parent_path());
         EXPECT_EQ(temporary.filename().string().rfind(".out.bin.tmp", 0), 0u);
         Write(file, "abc");
+        file.startWriteback();
         Write(file, "");
         Write(file, "def");
+        file.startWriteback();
         EXPECT_FALSE(std::filesystem::exists(target));
         file.commit();
     }
@@ -122,22 +124,31 @@ TEST(AtomicFile, ShortWriteIsReportedAndNeverCommitted) {
     small.rlim_cur = 4096;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
 
-    std::string message;
-    {
+    // One write larger than the buffer fails at once; small ones fail when they are handed
+    // over, which writing a frame sequence does after every frame.
+    std::vector<std::string> messages;
+    for (const bool handOver : {false, true}) {
         AtomicFile file(target);
-        const std::vector<char> data(1 << 16, 'x');
+        const std::vector<char> data(handOver ? 3000 : 1 << 16, 'x');
         try {
-            file.write(data.data(), data.size());
+            for (int i = 0; i < 3; ++i) {
+                file.write(data.data(), data.size());
+                if (handOver) {
+                    file.startWriteback();
+                }
+            }
             file.commit();
         } catch (const MorphError& e) {
-            message = e.message();
+            messages.push_back(e.message());
         }
         EXPECT_THROW(file.commit(), MorphError);
+        EXPECT_THROW(file.startWriteback(), MorphError);
     }
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
 
-    EXPECT_EQ(message, "Cannot write file '" + target + "': File too large");
+    const std::string tooLarge = "Cannot write file '" + target + "': File too large";
+    EXPECT_EQ(messages, (std::vector<std::string>{tooLarge, tooLarge}));
     EXPECT_TRUE(dir.entries().empty());
 }
 
