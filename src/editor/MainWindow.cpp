@@ -12,6 +12,7 @@
 #include "platform/gui/Dialogs.h"
 #include "platform/gui/FormBuilder.h"
 #include "views/FrameWindow.h"
+#include "views/LineInfluenceWindow.h"
 #include "views/PropertiesWindow.h"
 
 #include <QApplication>
@@ -119,6 +120,10 @@ TForm1::TForm1(QWidget* parent)
     Load2 = AddItem(Target1, "Load2", "Properties Window", this, &TForm1::Load2Click);
     N4 = AddSeparator(Target1, "N4");
     Refresh1 = AddItem(Target1, "Refresh1", "Refresh", this, &TForm1::Refresh1Click);
+    N9 = AddSeparator(Target1, "N9");
+    LineInfluence1 =
+        AddItem(Target1, "LineInfluence1", "Line Influence", this, &TForm1::LineInfluence1Click);
+    LineInfluence1->setEnabled(false);
     Lines1 = AddMenu(menuBar(), "Lines1", "Lines");
     ClearLinesSource1 = AddItem(Lines1, "ClearLinesSource1", "Clear Lines Source", this,
                                 &TForm1::ClearLinesSource1Click);
@@ -147,6 +152,8 @@ TForm1::TForm1(QWidget* parent)
 
     WarpOptionsForm = new WarpOptionsDialog(this);
     WarpOptionsForm->onAccept = [this](const WarpOptions& chosen) { WarpChoices = chosen; };
+    LineInfluenceForm = new LineInfluenceWindow(this);
+    LineInfluenceForm->busy = [this] { return WarpedBuildRunning; };
 
     UndoStack = new QUndoStack(this);
     connect(UndoStack, &QUndoStack::indexChanged, this, [this] { UpdateUndoItems(); });
@@ -234,6 +241,12 @@ void TForm1::SetBuildMenus(bool buildLines, bool buildImages, bool viewLines, bo
     WarpedImages1->setEnabled(buildImages);
     InterpolatedLines1->setEnabled(viewLines);
     WarpedImages2->setEnabled(viewImages);
+    UpdateLineInfluenceItem();
+}
+
+void TForm1::UpdateLineInfluenceItem() {
+    LineInfluence1->setEnabled(WarpedImages2->isEnabled() && !WarpedBuildRunning &&
+                               LastWarpedBuild && LastWarpedBuild->Frames() > 0);
 }
 
 void TForm1::ShowAnimator() {

@@ -10,6 +10,7 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <memory>
 #include <vector>
 
 class QAction;
@@ -22,7 +23,9 @@ class QPushButton;
 namespace morph {
 
 class FloatingLinesWindow;
+class LineInfluenceWindow;
 class WarpOptionsDialog;
+struct WarpedBuildInputs;
 
 // A dynamic array of picture controls owned by the windows they sit on.
 using TArImage = std::vector<PictureBox*>;
@@ -122,6 +125,10 @@ class TForm1 : public QMainWindow {
     WarpOptionsDialog* WarpOptionsForm;
     // The warp options of the warped build, as Warp Options chose them or a morph file set them.
     WarpOptions WarpChoices;
+    // View > Line Influence, after a separator at the end of View, and the window it opens.
+    QAction* N9;
+    QAction* LineInfluence1;
+    LineInfluenceWindow* LineInfluenceForm;
 
     // side: 0 both, 1 the Target only, 2 the Source only.
     void MyFormCreate(int side);
@@ -212,6 +219,12 @@ class TForm1 : public QMainWindow {
     void WarpedImages1Click();
     void InterpolatedLines1Click();
     void WarpedImages2Click();
+    void LineInfluence1Click();
+    // What the last warped build read for each frame it reached; set as it starts.
+    std::shared_ptr<WarpedBuildInputs> LastWarpedBuild;
+    // View > Line Influence is enabled while View > Warped Images is, outside a warped build,
+    // when that build reached a frame.
+    void UpdateLineInfluenceItem();
     // The line count of the last lines build: every element of FrameLineSets holds this many.
     int FrameLineCount = 0;
     // Set while a warped build runs; the commands that would change its inputs (or copy its

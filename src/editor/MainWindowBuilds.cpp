@@ -13,6 +13,7 @@
 #include "platform/gui/Dialogs.h"
 #include "views/FrameWindow.h"
 #include "views/InterpolatedLinesWindow.h"
+#include "views/LineInfluenceWindow.h"
 #include "views/ProgressWindow.h"
 #include "views/PropertiesWindow.h"
 
@@ -21,6 +22,7 @@
 #include <QPushButton>
 
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -81,7 +83,9 @@ std::optional<int> CheckedFrameCount(TForm1& form) {
 // what leads there, in the main window and in the Line Properies dialog, and puts every state
 // back when it ends, also when the build stops on an error. The four build and view entries
 // are left to SetBuildMenus: a cancel sets them inside the build, and the Build menu itself
-// stays closed. The Properties window stays usable: the build reads its settings as it goes.
+// stays closed. View > Line Influence follows them once the build is over; until then it and
+// its window wait, as they read what the build records. The Properties window stays usable:
+// the build reads its settings as it goes.
 class WarpedBuildLock {
   public:
     explicit WarpedBuildLock(TForm1& form) : form_(form) {
@@ -98,12 +102,13 @@ class WarpedBuildLock {
             action->setEnabled(false);
         }
         const std::initializer_list<QWidget*> widgets{
-            form.Button1, form.Button4, form.Button2, form.Button3,        form.Button5,
-            form.Button6, form.Image1,  form.Image2,  form.WarpOptionsForm};
+            form.Button1, form.Button4, form.Button2, form.Button3,         form.Button5,
+            form.Button6, form.Image1,  form.Image2,  form.WarpOptionsForm, form.LineInfluenceForm};
         for (QWidget* widget : widgets) {
             widgets_.emplace_back(widget, widget->isEnabled());
             widget->setEnabled(false);
         }
+        form.LineInfluence1->setEnabled(false);
     }
     ~WarpedBuildLock() {
         for (const auto& [action, enabled] : actions_) {
@@ -116,6 +121,7 @@ class WarpedBuildLock {
             Form9->SetLinesLocked(false);
         }
         form_.WarpedBuildRunning = false;
+        form_.UpdateLineInfluenceItem();
     }
     WarpedBuildLock(const WarpedBuildLock&) = delete;
     WarpedBuildLock& operator=(const WarpedBuildLock&) = delete;
@@ -180,6 +186,9 @@ void TForm1::WarpedImages1Click() {
         BuildImagesWindow(*frames, lines);
     }
     SetBuildMenus(true, true, true, true);
+    if (LineInfluenceForm->isVisible()) {
+        LineInfluenceForm->ShowBuild(LastWarpedBuild); // it showed the build before
+    }
 }
 
 void TForm1::InterpolatedLines1Click() {
@@ -189,6 +198,13 @@ void TForm1::InterpolatedLines1Click() {
 
 void TForm1::WarpedImages2Click() {
     ShowWindow(ImagesWindow);
+}
+
+void TForm1::LineInfluence1Click() {
+    if (WarpedBuildRunning || !LastWarpedBuild || LastWarpedBuild->Frames() == 0) {
+        return;
+    }
+    LineInfluenceForm->Open(LastWarpedBuild);
 }
 
 void TForm1::BuildFrameWindow(FrameWindow* window, int width, int height, int frames, TArImage& top,
@@ -256,10 +272,21 @@ void TForm1::BuildWarpedFrames(FrameWindow* window, int lines, int frames) {
     WarpedTargetFrames[last]->setPicture(target);
     window->RepaintPictures();
 
+    auto record = std::make_shared<WarpedBuildInputs>();
+    record->source = source;
+    record->target = target;
+    record->lines = FrameLineSets;
+    record->lineCount = lines;
+    record->options = WarpChoices;
+    LastWarpedBuild = record;
+
     const double step = FrameStep(frames);
     double t = 0;
     for (int k = 0; k < frames; ++k) {
         const std::size_t frame = std::size_t(k);
+        if (k == 1 && !(MorphFrames.front()->bitmap() == record->source)) {
+            record->laterSource = MorphFrames.front()->bitmap();
+        }
         Form4->Label1->setText(QStringLiteral("Building Image ") + QString::number(k) +
                                QStringLiteral(" ..."));
         Morph(MorphFrames.front(), MorphFrames[last], MorphFrames[frame], WarpedSourceFrames[frame],
@@ -300,6 +327,11 @@ void TForm1::Morph(PictureBox* source, PictureBox* target, PictureBox* blend,
     const WarpOutputs out{blend->bitmap(), warpedSource->bitmap(), warpedTarget->bitmap()};
     const WarpInputs in{source->bitmap(), target->bitmap(), sourceLines, targetLines,
                         frameLines,       lastLine + 1,     t,           WarpChoices};
+    // What this frame's warp reads besides the pictures and lines, for View > Line Influence.
+    if (LastWarpedBuild) {
+        LastWarpedBuild->t.push_back(t);
+        LastWarpedBuild->constants.push_back(constants);
+    }
     const WarpOutcome outcome = WarpFrame(out, in, constants, control);
     if (outcome == WarpOutcome::Cancelled) {
         SetBuildMenus(true, true, true, false);

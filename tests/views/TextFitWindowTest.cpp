@@ -15,6 +15,7 @@
 #include "support/WindowTestMain.h"
 #include "views/FrameWindow.h"
 #include "views/InterpolatedLinesWindow.h"
+#include "views/LineInfluenceWindow.h"
 #include "views/ProgressWindow.h"
 #include "views/PropertiesWindow.h"
 
@@ -201,7 +202,8 @@ class TextFitWindowTest : public QObject {
                                             Form8,
                                             Form9,
                                             Form1->LinesWindow,
-                                            Form1->WarpOptionsForm};
+                                            Form1->WarpOptionsForm,
+                                            Form1->LineInfluenceForm};
         // The worst misfit of each control.
         std::map<const QWidget*, std::pair<int, QString>> misfits;
         int checked = 0;
