@@ -126,26 +126,35 @@ PixelInfluence InfluenceAt(const WarpInputs& in, const WarpConstants& k, int x, 
         const std::int64_t fdx = std::int64_t(f.x2) - f.x1;
         const std::int64_t fdy = std::int64_t(f.y2) - f.y1;
         const std::int64_t lenSq = fdx * fdx + fdy * fdy;
+        const std::int64_t dx = std::int64_t(l.x2) - l.x1;
+        const std::int64_t dy = std::int64_t(l.y2) - l.y1;
+        const double len = std::sqrt(double(fdy * fdy + fdx * fdx));
+        const double sideLen = std::sqrt(double(dy * dy + dx * dx));
+        double mappedX = 0;
+        double mappedY = 0;
         double u = 0;
         double v = 0;
         if (classic) {
             u = Div(double((x - std::int64_t(f.x1)) * fdx + (y - std::int64_t(f.y1)) * fdy),
                     double(lenSq));
             v = Div(double(x * fdy + y * (std::int64_t(f.x1) - f.x2) + fdx * f.y1 - fdy * f.x1),
-                    std::sqrt(double(fdy * fdy + fdx * fdx)));
+                    len);
+            const double acrossX = Div(double(dy) * v, sideLen);
+            const double acrossY = Div(double(dx) * v, sideLen);
+            mappedX = u * double(dx) + l.x1 + acrossX;
+            mappedY = u * double(dy) + l.y1 - acrossY;
         } else {
+            // The continuous formulas of the warp, with their reciprocals.
+            if (lenSq == 0 || sideLen == 0) {
+                throw MorphError(kInvalidOperation); // a zero-length line's direction: 0 / 0
+            }
             const double ex = px - double(f.x1);
             const double ey = py - double(f.y1);
-            u = Div(ex * double(fdx) + ey * double(fdy), double(lenSq));
-            v = Div(ex * double(fdy) - ey * double(fdx), std::sqrt(double(fdy * fdy + fdx * fdx)));
+            u = (ex * double(fdx) + ey * double(fdy)) * (1.0 / double(lenSq));
+            v = (ex * double(fdy) - ey * double(fdx)) * (1.0 / len);
+            mappedX = u * double(dx) + l.x1 + v * (double(dy) / sideLen);
+            mappedY = u * double(dy) + l.y1 - v * (double(dx) / sideLen);
         }
-        const std::int64_t dx = std::int64_t(l.x2) - l.x1;
-        const std::int64_t dy = std::int64_t(l.y2) - l.y1;
-        const double sideLen = std::sqrt(double(dy * dy + dx * dx));
-        const double acrossX = Div(double(dy) * v, sideLen);
-        const double acrossY = Div(double(dx) * v, sideLen);
-        double mappedX = u * double(dx) + l.x1 + acrossX;
-        double mappedY = u * double(dy) + l.y1 - acrossY;
         double dist = std::fabs(v);
         if (classic) {
             mappedX = double(Round(mappedX));
@@ -160,7 +169,7 @@ PixelInfluence InfluenceAt(const WarpInputs& in, const WarpConstants& k, int x, 
             const double qy = py - double(f.y2);
             dist = std::sqrt(qx * qx + qy * qy);
         }
-        const double w = Pow(Div(Pow(std::sqrt(double(lenSq)), k.p), dist + k.a), k.b);
+        const double w = Pow(Div(Pow(len, k.p), dist + k.a), k.b);
         if (j == 0 || w > strongest) {
             strongest = w;
             result.strongest = j;

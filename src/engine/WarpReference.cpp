@@ -53,7 +53,10 @@ Colour Sample(const Bitmap& picture, double px, double py, WarpSampling sampling
 
 // Pixel (x, y) by the continuous formulas: every sample position of the pixel is mapped
 // through every line pair with real mapped points and real distances, the final positions
-// are sampled, and the samples' colours are averaged per channel.
+// are sampled, and the samples' colours are averaged per channel. Unlike the classic formulas
+// they divide once per line and point: u and v are multiplied by the reciprocals of the
+// line's squared length and length, and v by the Source or Target line's direction over its
+// length.
 void ContinuousColours(const WarpInputs& in, const WarpConstants& k, int x, int y, Colour& c1,
                        Colour& c2) {
     const WarpOptions& o = in.options;
@@ -70,21 +73,29 @@ void ContinuousColours(const WarpInputs& in, const WarpConstants& k, int x, int 
                 const std::int64_t fdy = std::int64_t(f.y2) - f.y1;
                 const double ex = px - double(f.x1);
                 const double ey = py - double(f.y1);
-                const double u =
-                    Div(ex * double(fdx) + ey * double(fdy), double(fdx * fdx + fdy * fdy));
+                const std::int64_t lenSq = fdx * fdx + fdy * fdy;
                 const double len = std::sqrt(double(fdy * fdy + fdx * fdx));
-                const double v = Div(ex * double(fdy) - ey * double(fdx), len);
-                double mapped[4] = {};
                 const ControlLine* sides[2] = {&in.sourceLines[j], &in.targetLines[j]};
+                double sideLen[2] = {};
                 for (int side = 0; side < 2; ++side) {
                     const ControlLine& l = *sides[side];
                     const std::int64_t dx = std::int64_t(l.x2) - l.x1;
                     const std::int64_t dy = std::int64_t(l.y2) - l.y1;
-                    const double sideLen = std::sqrt(double(dy * dy + dx * dx));
-                    const double acrossX = Div(double(dy) * v, sideLen);
-                    const double acrossY = Div(double(dx) * v, sideLen);
-                    mapped[2 * side] = u * double(dx) + l.x1 + acrossX;
-                    mapped[2 * side + 1] = u * double(dy) + l.y1 - acrossY;
+                    sideLen[side] = std::sqrt(double(dy * dy + dx * dx));
+                }
+                if (lenSq == 0 || sideLen[0] == 0 || sideLen[1] == 0) {
+                    // A zero-length line has no direction: 0 / 0.
+                    throw MorphError(kInvalidOperation);
+                }
+                const double u = (ex * double(fdx) + ey * double(fdy)) * (1.0 / double(lenSq));
+                const double v = (ex * double(fdy) - ey * double(fdx)) * (1.0 / len);
+                double mapped[4] = {};
+                for (int side = 0; side < 2; ++side) {
+                    const ControlLine& l = *sides[side];
+                    const std::int64_t dx = std::int64_t(l.x2) - l.x1;
+                    const std::int64_t dy = std::int64_t(l.y2) - l.y1;
+                    mapped[2 * side] = u * double(dx) + l.x1 + v * (double(dy) / sideLen[side]);
+                    mapped[2 * side + 1] = u * double(dy) + l.y1 - v * (double(dx) / sideLen[side]);
                 }
                 double dist = std::fabs(v);
                 if (o.distance == WarpDistance::Segment && u < 0) {
@@ -94,8 +105,7 @@ void ContinuousColours(const WarpInputs& in, const WarpConstants& k, int x, int 
                     const double qy = py - double(f.y2);
                     dist = std::sqrt(qx * qx + qy * qy);
                 }
-                const double w =
-                    Pow(Div(Pow(std::sqrt(double(fdx * fdx + fdy * fdy)), k.p), dist + k.a), k.b);
+                const double w = Pow(Div(Pow(len, k.p), dist + k.a), k.b);
                 sw = Sum(sw, w);
                 ssx = Sum(ssx, Product(w, mapped[0] - px));
                 ssy = Sum(ssy, Product(w, mapped[1] - py));
