@@ -173,8 +173,9 @@ struct Lanes {
     static void Store(double* to, V a) { _mm256_storeu_pd(to, a); }
 };
 
-#include "engine/WarpContinuousBody.inc"
 #include "engine/WarpKernelBody.inc"
+// After the body above, whose pieces it uses.
+#include "engine/WarpContinuousBody.inc"
 
 } // namespace avx2
 
@@ -259,8 +260,9 @@ struct Lanes {
     static void Store(double* to, V a) { _mm512_storeu_pd(to, a); }
 };
 
-#include "engine/WarpContinuousBody.inc"
 #include "engine/WarpKernelBody.inc"
+// After the body above, whose pieces it uses.
+#include "engine/WarpContinuousBody.inc"
 
 } // namespace avx512
 
