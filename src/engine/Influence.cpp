@@ -130,8 +130,8 @@ PixelInfluence InfluenceAt(const WarpInputs& in, const WarpConstants& k, int x, 
         const std::int64_t dy = std::int64_t(l.y2) - l.y1;
         const double len = std::sqrt(double(fdy * fdy + fdx * fdx));
         const double sideLen = std::sqrt(double(dy * dy + dx * dx));
-        double mappedX = 0;
-        double mappedY = 0;
+        double offsetX = 0; // the read position less the point
+        double offsetY = 0;
         double u = 0;
         double v = 0;
         if (classic) {
@@ -141,24 +141,30 @@ PixelInfluence InfluenceAt(const WarpInputs& in, const WarpConstants& k, int x, 
                     len);
             const double acrossX = Div(double(dy) * v, sideLen);
             const double acrossY = Div(double(dx) * v, sideLen);
-            mappedX = u * double(dx) + l.x1 + acrossX;
-            mappedY = u * double(dy) + l.y1 - acrossY;
+            offsetX = double(Round(u * double(dx) + l.x1 + acrossX)) - px;
+            offsetY = double(Round(u * double(dy) + l.y1 - acrossY)) - py;
         } else {
-            // The continuous formulas of the warp, with their reciprocals.
+            // The continuous formulas of the warp: affine in the point less the line's start.
             if (lenSq == 0 || sideLen == 0) {
                 throw MorphError(kInvalidOperation); // a zero-length line's direction: 0 / 0
             }
             const double ex = px - double(f.x1);
             const double ey = py - double(f.y1);
-            u = (ex * double(fdx) + ey * double(fdy)) * (1.0 / double(lenSq));
-            v = (ex * double(fdy) - ey * double(fdx)) * (1.0 / len);
-            mappedX = u * double(dx) + l.x1 + v * (double(dy) / sideLen);
-            mappedY = u * double(dy) + l.y1 - v * (double(dx) / sideLen);
+            const double uEx = double(fdx) / double(lenSq);
+            const double uEy = double(fdy) / double(lenSq);
+            const double vEx = double(fdy) / len;
+            const double vEy = -double(fdx) / len;
+            u = ex * uEx + ey * uEy;
+            v = ex * vEx + ey * vEy;
+            const double acrossX = double(dy) / sideLen;
+            const double acrossY = double(dx) / sideLen;
+            offsetX = double(l.x1) - double(f.x1) + ex * (uEx * double(dx) + vEx * acrossX - 1.0) +
+                      ey * (uEy * double(dx) + vEy * acrossX);
+            offsetY = double(l.y1) - double(f.y1) + ex * (uEx * double(dy) - vEx * acrossY) +
+                      ey * (uEy * double(dy) - vEy * acrossY - 1.0);
         }
         double dist = std::fabs(v);
         if (classic) {
-            mappedX = double(Round(mappedX));
-            mappedY = double(Round(mappedY));
             dist = double(Round(dist));
         } else if (in.options.distance == WarpDistance::Segment && u < 0) {
             const double ex = px - double(f.x1);
@@ -175,8 +181,8 @@ PixelInfluence InfluenceAt(const WarpInputs& in, const WarpConstants& k, int x, 
             result.strongest = j;
         }
         sw = Sum(sw, w);
-        ssx = Sum(ssx, Product(w, mappedX - px));
-        ssy = Sum(ssy, Product(w, mappedY - py));
+        ssx = Sum(ssx, Product(w, offsetX));
+        ssy = Sum(ssy, Product(w, offsetY));
     }
     double sx = Sum(px, Div(ssx, sw));
     double sy = Sum(py, Div(ssy, sw));

@@ -285,12 +285,26 @@ PreparedLine PrepareLine(const ControlLine& f, const ControlLine& s, const Contr
         return l;
     }
     l.lengthFault = CheckedPower(g.len, k.p, l.lengthTerm);
-    g.uScale = 1.0 / g.lenSq;
-    g.vScale = 1.0 / g.len;
-    g.sAcrossX = g.sdy / g.slen;
-    g.sAcrossY = g.sdx / g.slen;
-    g.tAcrossX = g.tdy / g.tlen;
-    g.tAcrossY = g.tdx / g.tlen;
+    // The continuous coefficients (the reference warp and the line influence compute the same
+    // expressions): X' - x = u sdx + sx + v sdy / slen - (ex + Px) and Y' - y = u sdy + sy -
+    // v sdx / slen - (ey + Py) gathered by ex and ey.
+    g.uEx = g.dx / g.lenSq;
+    g.uEy = g.dy / g.lenSq;
+    g.vEx = g.dy / g.len;
+    g.vEy = -g.dx / g.len;
+    const double sides[2][5] = {{g.sx, g.sy, g.sdx, g.sdy, g.slen},
+                                {g.tx, g.ty, g.tdx, g.tdy, g.tlen}};
+    for (int s = 0; s < 2; ++s) {
+        const auto [sx, sy, sdx, sdy, slen] = sides[s];
+        const double acrossX = sdy / slen;
+        const double acrossY = sdx / slen;
+        g.mapBase[2 * s] = sx - g.px;
+        g.mapEx[2 * s] = g.uEx * sdx + g.vEx * acrossX - 1.0;
+        g.mapEy[2 * s] = g.uEy * sdx + g.vEy * acrossX;
+        g.mapBase[2 * s + 1] = sy - g.py;
+        g.mapEx[2 * s + 1] = g.uEx * sdy - g.vEx * acrossY;
+        g.mapEy[2 * s + 1] = g.uEy * sdy - g.vEy * acrossY - 1.0;
+    }
     g.qx = f.x2;
     g.qy = f.y2;
     g.lengthTerm = l.lengthTerm;
@@ -514,8 +528,8 @@ Fault MapPixelContinuous(const std::vector<PreparedLine>& lines, int x, int y,
                 const KernelLine& g = l.geometry;
                 const double ex = px - g.px;
                 const double ey = py - g.py;
-                const double u = (ex * g.dx + ey * g.dy) * g.uScale;
-                const double v = (ex * g.dy - ey * g.dx) * g.vScale;
+                const double u = ex * g.uEx + ey * g.uEy;
+                const double v = ex * g.vEx + ey * g.vEy;
                 double dist = std::fabs(v);
                 if (segment && u < 0) {
                     dist = std::sqrt(ex * ex + ey * ey);
@@ -535,9 +549,10 @@ Fault MapPixelContinuous(const std::vector<PreparedLine>& lines, int x, int y,
                 if (Fault f = CheckedPower(quotient, k.b, w); f != Fault::None) {
                     return f;
                 }
-                const double offsets[4] = {
-                    u * g.sdx + g.sx + v * g.sAcrossX - px, u * g.sdy + g.sy - v * g.sAcrossY - py,
-                    u * g.tdx + g.tx + v * g.tAcrossX - px, u * g.tdy + g.ty - v * g.tAcrossY - py};
+                double offsets[4] = {};
+                for (int c = 0; c < 4; ++c) {
+                    offsets[c] = g.mapBase[c] + ex * g.mapEx[c] + ey * g.mapEy[c];
+                }
                 if (Fault f = Add(sw, w, sw); f != Fault::None) {
                     return f;
                 }

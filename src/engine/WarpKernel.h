@@ -44,15 +44,17 @@ struct KernelLine {
     double tableSize = 0;
     const double* weights = nullptr;
     // The continuous path (some warp option not at its default) keeps everything real and
-    // needs only one division per line and sample point: with (ex, ey) the point less P,
-    //     u = (ex dx + ey dy) uScale,  v = (ex dy - ey dx) vScale,
-    //     X' = u sdx + sx + v sAcrossX,  Y' = u sdy + sy - v sAcrossY  (Target alike),
+    // needs only one division per line and sample point. With (ex, ey) the point less P, u, v
+    // and the four read positions less the point (X' - x, Y' - y, X'' - x, Y'' - y) are affine
+    // in (ex, ey), so that a column's part of each is computed once for all its rows:
+    //     u = ex uEx + ey uEy,  v = ex vEx + ey vEy,
+    //     offset c = (mapBase[c] + ex mapEx[c]) + ey mapEy[c],
     //     weight = Power(lengthTerm / (dist + A), B).
-    double uScale = 0, vScale = 0;     // 1 / lenSq, 1 / len
-    double sAcrossX = 0, sAcrossY = 0; // sdy / slen, sdx / slen
-    double tAcrossX = 0, tAcrossY = 0; // tdy / tlen, tdx / tlen
-    double qx = 0, qy = 0;             // the frame line's end point Q
-    double lengthTerm = 0;             // Power(len, P)
+    double uEx = 0, uEy = 0;                              // dx / lenSq, dy / lenSq
+    double vEx = 0, vEy = 0;                              // dy / len, -dx / len
+    double mapBase[4] = {}, mapEx[4] = {}, mapEy[4] = {}; // see ContinuousCoefficients
+    double qx = 0, qy = 0;                                // the frame line's end point Q
+    double lengthTerm = 0;                                // Power(len, P)
 };
 
 // A final position at least this far from 0 is left to the checked path, which raises the

@@ -54,9 +54,8 @@ Colour Sample(const Bitmap& picture, double px, double py, WarpSampling sampling
 // Pixel (x, y) by the continuous formulas: every sample position of the pixel is mapped
 // through every line pair with real mapped points and real distances, the final positions
 // are sampled, and the samples' colours are averaged per channel. Unlike the classic formulas
-// they divide once per line and point: u and v are multiplied by the reciprocals of the
-// line's squared length and length, and v by the Source or Target line's direction over its
-// length.
+// they divide nowhere but in the weight: u, v and the read positions less the point are
+// affine in the point less the line's start, with coefficients from the lines alone.
 void ContinuousColours(const WarpInputs& in, const WarpConstants& k, int x, int y, Colour& c1,
                        Colour& c2) {
     const WarpOptions& o = in.options;
@@ -87,15 +86,30 @@ void ContinuousColours(const WarpInputs& in, const WarpConstants& k, int x, int 
                     // A zero-length line has no direction: 0 / 0.
                     throw MorphError(kInvalidOperation);
                 }
-                const double u = (ex * double(fdx) + ey * double(fdy)) * (1.0 / double(lenSq));
-                const double v = (ex * double(fdy) - ey * double(fdx)) * (1.0 / len);
-                double mapped[4] = {};
+                // u, v and the read positions less the point are affine in (ex, ey): the
+                // positions X' = u sdx + sx + v sdy / slen and Y' = u sdy + sy - v sdx / slen
+                // less (ex + Px, ey + Py), gathered by ex and ey.
+                const double uEx = double(fdx) / double(lenSq);
+                const double uEy = double(fdy) / double(lenSq);
+                const double vEx = double(fdy) / len;
+                const double vEy = -double(fdx) / len;
+                const double u = ex * uEx + ey * uEy;
+                const double v = ex * vEx + ey * vEy;
+                double offsets[4] = {};
                 for (int side = 0; side < 2; ++side) {
                     const ControlLine& l = *sides[side];
-                    const std::int64_t dx = std::int64_t(l.x2) - l.x1;
-                    const std::int64_t dy = std::int64_t(l.y2) - l.y1;
-                    mapped[2 * side] = u * double(dx) + l.x1 + v * (double(dy) / sideLen[side]);
-                    mapped[2 * side + 1] = u * double(dy) + l.y1 - v * (double(dx) / sideLen[side]);
+                    const double dx = double(std::int64_t(l.x2) - l.x1);
+                    const double dy = double(std::int64_t(l.y2) - l.y1);
+                    const double acrossX = dy / sideLen[side];
+                    const double acrossY = dx / sideLen[side];
+                    const double baseX = double(l.x1) - double(f.x1);
+                    const double baseY = double(l.y1) - double(f.y1);
+                    const double perExX = uEx * dx + vEx * acrossX - 1.0;
+                    const double perEyX = uEy * dx + vEy * acrossX;
+                    const double perExY = uEx * dy - vEx * acrossY;
+                    const double perEyY = uEy * dy - vEy * acrossY - 1.0;
+                    offsets[2 * side] = baseX + ex * perExX + ey * perEyX;
+                    offsets[2 * side + 1] = baseY + ex * perExY + ey * perEyY;
                 }
                 double dist = std::fabs(v);
                 if (o.distance == WarpDistance::Segment && u < 0) {
@@ -107,10 +121,10 @@ void ContinuousColours(const WarpInputs& in, const WarpConstants& k, int x, int 
                 }
                 const double w = Pow(Div(Pow(len, k.p), dist + k.a), k.b);
                 sw = Sum(sw, w);
-                ssx = Sum(ssx, Product(w, mapped[0] - px));
-                ssy = Sum(ssy, Product(w, mapped[1] - py));
-                stx = Sum(stx, Product(w, mapped[2] - px));
-                sty = Sum(sty, Product(w, mapped[3] - py));
+                ssx = Sum(ssx, Product(w, offsets[0]));
+                ssy = Sum(ssy, Product(w, offsets[1]));
+                stx = Sum(stx, Product(w, offsets[2]));
+                sty = Sum(sty, Product(w, offsets[3]));
             }
             const double positions[4] = {Sum(px, Div(ssx, sw)), Sum(py, Div(ssy, sw)),
                                          Sum(px, Div(stx, sw)), Sum(py, Div(sty, sw))};
