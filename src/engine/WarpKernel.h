@@ -52,7 +52,7 @@ struct KernelLine {
     //     weight = Power(lengthTerm / (dist + A), B).
     double uEx = 0, uEy = 0;                              // dx / lenSq, dy / lenSq
     double vEx = 0, vEy = 0;                              // dy / len, -dx / len
-    double mapBase[4] = {}, mapEx[4] = {}, mapEy[4] = {}; // see ContinuousCoefficients
+    double mapBase[4] = {}, mapEx[4] = {}, mapEy[4] = {}; // from the lines (PrepareLine)
     double qx = 0, qy = 0;                                // the frame line's end point Q
     double lengthTerm = 0;                                // Power(len, P)
 };
