@@ -126,30 +126,45 @@ PixelInfluence InfluenceAt(const WarpInputs& in, const WarpConstants& k, int x, 
         const std::int64_t fdx = std::int64_t(f.x2) - f.x1;
         const std::int64_t fdy = std::int64_t(f.y2) - f.y1;
         const std::int64_t lenSq = fdx * fdx + fdy * fdy;
+        const std::int64_t dx = std::int64_t(l.x2) - l.x1;
+        const std::int64_t dy = std::int64_t(l.y2) - l.y1;
+        const double len = std::sqrt(double(fdy * fdy + fdx * fdx));
+        const double sideLen = std::sqrt(double(dy * dy + dx * dx));
+        double offsetX = 0; // the read position less the point
+        double offsetY = 0;
         double u = 0;
         double v = 0;
         if (classic) {
             u = Div(double((x - std::int64_t(f.x1)) * fdx + (y - std::int64_t(f.y1)) * fdy),
                     double(lenSq));
             v = Div(double(x * fdy + y * (std::int64_t(f.x1) - f.x2) + fdx * f.y1 - fdy * f.x1),
-                    std::sqrt(double(fdy * fdy + fdx * fdx)));
+                    len);
+            const double acrossX = Div(double(dy) * v, sideLen);
+            const double acrossY = Div(double(dx) * v, sideLen);
+            offsetX = double(Round(u * double(dx) + l.x1 + acrossX)) - px;
+            offsetY = double(Round(u * double(dy) + l.y1 - acrossY)) - py;
         } else {
+            // The continuous formulas of the warp: affine in the point less the line's start.
+            if (lenSq == 0 || sideLen == 0) {
+                throw MorphError(kInvalidOperation); // a zero-length line's direction: 0 / 0
+            }
             const double ex = px - double(f.x1);
             const double ey = py - double(f.y1);
-            u = Div(ex * double(fdx) + ey * double(fdy), double(lenSq));
-            v = Div(ex * double(fdy) - ey * double(fdx), std::sqrt(double(fdy * fdy + fdx * fdx)));
+            const double uEx = double(fdx) / double(lenSq);
+            const double uEy = double(fdy) / double(lenSq);
+            const double vEx = double(fdy) / len;
+            const double vEy = -double(fdx) / len;
+            u = ex * uEx + ey * uEy;
+            v = ex * vEx + ey * vEy;
+            const double acrossX = double(dy) / sideLen;
+            const double acrossY = double(dx) / sideLen;
+            offsetX = double(l.x1) - double(f.x1) + ex * (uEx * double(dx) + vEx * acrossX - 1.0) +
+                      ey * (uEy * double(dx) + vEy * acrossX);
+            offsetY = double(l.y1) - double(f.y1) + ex * (uEx * double(dy) - vEx * acrossY) +
+                      ey * (uEy * double(dy) - vEy * acrossY - 1.0);
         }
-        const std::int64_t dx = std::int64_t(l.x2) - l.x1;
-        const std::int64_t dy = std::int64_t(l.y2) - l.y1;
-        const double sideLen = std::sqrt(double(dy * dy + dx * dx));
-        const double acrossX = Div(double(dy) * v, sideLen);
-        const double acrossY = Div(double(dx) * v, sideLen);
-        double mappedX = u * double(dx) + l.x1 + acrossX;
-        double mappedY = u * double(dy) + l.y1 - acrossY;
         double dist = std::fabs(v);
         if (classic) {
-            mappedX = double(Round(mappedX));
-            mappedY = double(Round(mappedY));
             dist = double(Round(dist));
         } else if (in.options.distance == WarpDistance::Segment && u < 0) {
             const double ex = px - double(f.x1);
@@ -160,14 +175,14 @@ PixelInfluence InfluenceAt(const WarpInputs& in, const WarpConstants& k, int x, 
             const double qy = py - double(f.y2);
             dist = std::sqrt(qx * qx + qy * qy);
         }
-        const double w = Pow(Div(Pow(std::sqrt(double(lenSq)), k.p), dist + k.a), k.b);
+        const double w = Pow(Div(Pow(len, k.p), dist + k.a), k.b);
         if (j == 0 || w > strongest) {
             strongest = w;
             result.strongest = j;
         }
         sw = Sum(sw, w);
-        ssx = Sum(ssx, Product(w, mappedX - px));
-        ssy = Sum(ssy, Product(w, mappedY - py));
+        ssx = Sum(ssx, Product(w, offsetX));
+        ssy = Sum(ssy, Product(w, offsetY));
     }
     double sx = Sum(px, Div(ssx, sw));
     double sy = Sum(py, Div(ssy, sw));

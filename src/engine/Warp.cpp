@@ -285,6 +285,29 @@ PreparedLine PrepareLine(const ControlLine& f, const ControlLine& s, const Contr
         return l;
     }
     l.lengthFault = CheckedPower(g.len, k.p, l.lengthTerm);
+    // The continuous coefficients (the reference warp and the line influence compute the same
+    // expressions): X' - x = u sdx + sx + v sdy / slen - (ex + Px) and Y' - y = u sdy + sy -
+    // v sdx / slen - (ey + Py) gathered by ex and ey.
+    g.uEx = g.dx / g.lenSq;
+    g.uEy = g.dy / g.lenSq;
+    g.vEx = g.dy / g.len;
+    g.vEy = -g.dx / g.len;
+    const double sides[2][5] = {{g.sx, g.sy, g.sdx, g.sdy, g.slen},
+                                {g.tx, g.ty, g.tdx, g.tdy, g.tlen}};
+    for (int s = 0; s < 2; ++s) {
+        const auto [sx, sy, sdx, sdy, slen] = sides[s];
+        const double acrossX = sdy / slen;
+        const double acrossY = sdx / slen;
+        g.mapBase[2 * s] = sx - g.px;
+        g.mapEx[2 * s] = g.uEx * sdx + g.vEx * acrossX - 1.0;
+        g.mapEy[2 * s] = g.uEy * sdx + g.vEy * acrossX;
+        g.mapBase[2 * s + 1] = sy - g.py;
+        g.mapEx[2 * s + 1] = g.uEx * sdy - g.vEx * acrossY;
+        g.mapEy[2 * s + 1] = g.uEy * sdy - g.vEy * acrossY - 1.0;
+    }
+    g.qx = f.x2;
+    g.qy = f.y2;
+    g.lengthTerm = l.lengthTerm;
     if (!tables) { // the continuous path weighs real distances: no table, no kernel
         return l;
     }
@@ -483,9 +506,10 @@ Colour SamplePicture(const Bitmap& picture, double px, double py, WarpSampling s
 }
 
 // Pixel (x, y) on the continuous path: every sample position of the pixel (supersampled K x K)
-// is mapped through every line pair keeping mapped points and distances real, with every
-// fault checked in the order of the formulas; the final positions are sampled and the samples
-// averaged per channel. No vector kernel: a plain loop over the lines.
+// is mapped through every line pair keeping mapped points and distances real (KernelLine's
+// continuous formulas), with every fault checked in the order of the formulas; the final
+// positions are sampled and the samples averaged per channel. The continuous kernel leaves
+// every pixel where it sees anything unusual to this.
 Fault MapPixelContinuous(const std::vector<PreparedLine>& lines, int x, int y,
                          const WarpConstants& k, const WarpOptions& o, const Bitmap& source,
                          const Bitmap& target, Colour& c1, Colour& c2) {
@@ -498,53 +522,37 @@ Fault MapPixelContinuous(const std::vector<PreparedLine>& lines, int x, int y,
             const double py = double(y) + (jy + 0.5) / n - 0.5;
             double sw = 0, ssx = 0, ssy = 0, stx = 0, sty = 0;
             for (const PreparedLine& l : lines) {
+                if (l.degenerate) {
+                    return Fault::Invalid; // the direction of a zero-length line is 0 / 0
+                }
                 const KernelLine& g = l.geometry;
                 const double ex = px - g.px;
                 const double ey = py - g.py;
-                double u = 0;
-                if (Fault f = Divide(ex * g.dx + ey * g.dy, g.lenSq, u); f != Fault::None) {
-                    return f;
-                }
-                double v = 0;
-                if (Fault f = Divide(ex * g.dy - ey * g.dx, g.len, v); f != Fault::None) {
-                    return f;
-                }
-                double acrossS[2] = {};
-                double acrossT[2] = {};
-                if (Fault f = Divide(g.sdy * v, g.slen, acrossS[0]); f != Fault::None) {
-                    return f;
-                }
-                if (Fault f = Divide(g.sdx * v, g.slen, acrossS[1]); f != Fault::None) {
-                    return f;
-                }
-                if (Fault f = Divide(g.tdy * v, g.tlen, acrossT[0]); f != Fault::None) {
-                    return f;
-                }
-                if (Fault f = Divide(g.tdx * v, g.tlen, acrossT[1]); f != Fault::None) {
-                    return f;
-                }
+                const double u = ex * g.uEx + ey * g.uEy;
+                const double v = ex * g.vEx + ey * g.vEy;
                 double dist = std::fabs(v);
                 if (segment && u < 0) {
                     dist = std::sqrt(ex * ex + ey * ey);
                 } else if (segment && u > 1) {
-                    const double qx = px - (g.px + g.dx);
-                    const double qy = py - (g.py + g.dy);
+                    const double qx = px - g.qx;
+                    const double qy = py - g.qy;
                     dist = std::sqrt(qx * qx + qy * qy);
                 }
                 if (l.lengthFault != Fault::None) {
                     return l.lengthFault;
                 }
                 double quotient = 0;
-                if (Fault f = Divide(l.lengthTerm, dist + k.a, quotient); f != Fault::None) {
+                if (Fault f = Divide(g.lengthTerm, dist + k.a, quotient); f != Fault::None) {
                     return f;
                 }
                 double w = 0;
                 if (Fault f = CheckedPower(quotient, k.b, w); f != Fault::None) {
                     return f;
                 }
-                const double offsets[4] = {
-                    u * g.sdx + g.sx + acrossS[0] - px, u * g.sdy + g.sy - acrossS[1] - py,
-                    u * g.tdx + g.tx + acrossT[0] - px, u * g.tdy + g.ty - acrossT[1] - py};
+                double offsets[4] = {};
+                for (int c = 0; c < 4; ++c) {
+                    offsets[c] = g.mapBase[c] + ex * g.mapEx[c] + ey * g.mapEy[c];
+                }
                 if (Fault f = Add(sw, w, sw); f != Fault::None) {
                     return f;
                 }
@@ -621,9 +629,25 @@ class FrameWarper {
         }
         // A slack of 0.5 or more (only for pictures millions of pixels wide) would send every
         // lane of the affine kernel back, and could take its table entries outside.
-        if (kernel != nullptr && !continuous_ && tables && blendSafe_ && !lines_.empty() &&
-            slack < 0.5) {
+        bool lengthsFault = false;
+        for (const PreparedLine& l : lines_) {
+            lengthsFault = lengthsFault || l.degenerate || l.lengthFault != Fault::None;
+        }
+        if (continuous_) {
+            // No tables and no slack: the continuous kernel follows the scalar order exactly.
+            // A length term that faults faults at every pixel: nothing for a kernel to do.
+            kernel_ = kernel != nullptr && blendSafe_ && !lines_.empty() && !lengthsFault
+                          ? ContinuousKernelFor(ActiveKernelLevel())
+                          : nullptr;
+            frame_.supersample = options.supersample;
+            frame_.segment = options.distance == WarpDistance::Segment;
+            frame_.bilinear = options.sampling == WarpSampling::Bilinear;
+            frame_.a = k.a;
+            frame_.b = k.b;
+        } else if (kernel != nullptr && tables && blendSafe_ && !lines_.empty() && slack < 0.5) {
             kernel_ = kernel;
+        }
+        if (kernel_ != nullptr) {
             kernelLines_.reserve(lines_.size());
             for (const PreparedLine& l : lines_) {
                 KernelLine kl = l.geometry;
@@ -1034,8 +1058,13 @@ BandWarp::BandWarp(const WarpInputs& in, const WarpConstants& constants, WarpMet
     bool degenerate = false;
     std::vector<PreparedLine> lines = PrepareLines(in, constants, width, height, degenerate);
     if (degenerate) {
+        // As in WarpFrame: the first pixel's fault, by the formulas of the options.
         PixelMap unused{};
-        const Fault fault = MapPixelChecked(lines, 0, 0, constants, width, height, unused);
+        Colour c1 = 0, c2 = 0;
+        const Fault fault = in.options.isDefault()
+                                ? MapPixelChecked(lines, 0, 0, constants, width, height, unused)
+                                : MapPixelContinuous(lines, 0, 0, constants, in.options, in.source,
+                                                     in.target, c1, c2);
         throw MorphError(FaultText(fault == Fault::None ? Fault::Invalid : fault));
     }
     impl_->warper.emplace(blend, nullptr, nullptr, in.source, in.target, std::move(lines), in.t,
@@ -1090,7 +1119,7 @@ std::int64_t RunKernelAlone(const WarpInputs& in, const WarpConstants& constants
     Bitmap blend, warpedSource, warpedTarget;
     const FrameWarper warper(blend, &warpedSource, &warpedTarget, in.source, in.target,
                              std::move(lines), in.t, constants,
-                             KernelFor(ActiveKernelLevel(), formula));
+                             KernelFor(ActiveKernelLevel(), formula), in.options);
     return warper.KernelAlone();
 }
 

@@ -43,6 +43,18 @@ struct KernelLine {
     double tableLow = 0;
     double tableSize = 0;
     const double* weights = nullptr;
+    // The continuous path (some warp option not at its default) keeps everything real and
+    // needs only one division per line and sample point. With (ex, ey) the point less P, u, v
+    // and the four read positions less the point (X' - x, Y' - y, X'' - x, Y'' - y) are affine
+    // in (ex, ey), so that a column's part of each is computed once for all its rows:
+    //     u = ex uEx + ey uEy,  v = ex vEx + ey vEy,
+    //     offset c = (mapBase[c] + ex mapEx[c]) + ey mapEy[c],
+    //     weight = Power(lengthTerm / (dist + A), B).
+    double uEx = 0, uEy = 0;                              // dx / lenSq, dy / lenSq
+    double vEx = 0, vEy = 0;                              // dy / len, -dx / len
+    double mapBase[4] = {}, mapEx[4] = {}, mapEy[4] = {}; // from the lines (PrepareLine)
+    double qx = 0, qy = 0;                                // the frame line's end point Q
+    double lengthTerm = 0;                                // Power(len, P)
 };
 
 // A final position at least this far from 0 is left to the checked path, which raises the
@@ -68,6 +80,13 @@ struct KernelFrame {
     // the scalar path. Above 0: the affine values are within 0.5 of the exact ones, so their
     // table entries are within one of the pixels' ones.
     double safeFraction = 0;
+    // The continuous kernel's choices: K x K sample points a pixel, the distance to the
+    // segment instead of the line, bilinear reads, and the constants A and B.
+    int supersample = 1;
+    bool segment = false;
+    bool bilinear = false;
+    double a = 0;
+    double b = 0;
 };
 
 // With both blend factors below this in size every blended byte fits a 32-bit integer
@@ -118,6 +137,11 @@ void UseKernelFormula(KernelFormula formula);
 
 // The kernel of a level and formula; null for Scalar.
 MapRowsFn KernelFor(KernelLevel level, KernelFormula formula = KernelFormula::Affine);
+
+// The kernel of the continuous path (any warp option not at its default): the scalar path's
+// steps in its order, with a lane flagged wherever that path could meet a fault. Null below
+// AVX2 (no vector rounding down).
+MapRowsFn ContinuousKernelFor(KernelLevel level);
 
 // Maps every pixel of the frame with the kernel of the active level and `formula`, as the warp
 // does, and throws the colours away. Returns how many pixels the kernel left to the scalar

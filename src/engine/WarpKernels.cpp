@@ -4,9 +4,12 @@
 #include "engine/WarpKernel.h"
 
 #include "engine/ControlLine.h"
+#include "engine/WarpArithmetic.h"
 
 #include <atomic>
+#include <cmath>
 #include <cstdint>
+#include <limits>
 
 #if defined(__x86_64__)
 // GCC 12 takes the deliberately undefined vectors inside some intrinsics for uninitialised
@@ -159,9 +162,20 @@ struct Lanes {
     static void StoreInt(std::uint32_t* to, I a) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(to), a);
     }
+    static I ZeroInt() { return _mm_setzero_si128(); }
+    static I AddInt(I a, I b) { return _mm_add_epi32(a, b); }
+    static V Sqrt(V a) { return _mm256_sqrt_pd(a); }
+    static V Floor(V a) { return _mm256_round_pd(a, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC); }
+    static M Less(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_LT_OQ); }
+    static M Greater(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_GT_OQ); }
+    static V Select(M m, V a, V b) { return _mm256_blendv_pd(b, a, m); }
+    static V Load(const double* from) { return _mm256_loadu_pd(from); }
+    static void Store(double* to, V a) { _mm256_storeu_pd(to, a); }
 };
 
 #include "engine/WarpKernelBody.inc"
+// After the body above, whose pieces it uses.
+#include "engine/WarpContinuousBody.inc"
 
 } // namespace avx2
 
@@ -233,9 +247,22 @@ struct Lanes {
     static void StoreInt(std::uint32_t* to, I a) {
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), a);
     }
+    static I ZeroInt() { return _mm256_setzero_si256(); }
+    static I AddInt(I a, I b) { return _mm256_add_epi32(a, b); }
+    static V Sqrt(V a) { return _mm512_sqrt_pd(a); }
+    static V Floor(V a) {
+        return _mm512_roundscale_pd(a, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+    }
+    static M Less(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_LT_OQ); }
+    static M Greater(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_GT_OQ); }
+    static V Select(M m, V a, V b) { return _mm512_mask_blend_pd(m, b, a); }
+    static V Load(const double* from) { return _mm512_loadu_pd(from); }
+    static void Store(double* to, V a) { _mm512_storeu_pd(to, a); }
 };
 
 #include "engine/WarpKernelBody.inc"
+// After the body above, whose pieces it uses.
+#include "engine/WarpContinuousBody.inc"
 
 } // namespace avx512
 
@@ -298,6 +325,19 @@ MapRowsFn KernelFor(KernelLevel level, KernelFormula formula) {
         return affine ? &avx2::MapRows : &avx2::MapRowsDividing;
     case KernelLevel::Sse2:
         return affine ? &sse2::MapRows : &sse2::MapRowsDividing;
+#endif
+    default:
+        return nullptr;
+    }
+}
+
+MapRowsFn ContinuousKernelFor(KernelLevel level) {
+    switch (level) {
+#ifdef MORPH_X86_KERNELS
+    case KernelLevel::Avx512:
+        return &avx512::MapRowsContinuous;
+    case KernelLevel::Avx2:
+        return &avx2::MapRowsContinuous;
 #endif
     default:
         return nullptr;

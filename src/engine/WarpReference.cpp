@@ -53,7 +53,9 @@ Colour Sample(const Bitmap& picture, double px, double py, WarpSampling sampling
 
 // Pixel (x, y) by the continuous formulas: every sample position of the pixel is mapped
 // through every line pair with real mapped points and real distances, the final positions
-// are sampled, and the samples' colours are averaged per channel.
+// are sampled, and the samples' colours are averaged per channel. Unlike the classic formulas
+// they divide nowhere but in the weight: u, v and the read positions less the point are
+// affine in the point less the line's start, with coefficients from the lines alone.
 void ContinuousColours(const WarpInputs& in, const WarpConstants& k, int x, int y, Colour& c1,
                        Colour& c2) {
     const WarpOptions& o = in.options;
@@ -70,21 +72,44 @@ void ContinuousColours(const WarpInputs& in, const WarpConstants& k, int x, int 
                 const std::int64_t fdy = std::int64_t(f.y2) - f.y1;
                 const double ex = px - double(f.x1);
                 const double ey = py - double(f.y1);
-                const double u =
-                    Div(ex * double(fdx) + ey * double(fdy), double(fdx * fdx + fdy * fdy));
+                const std::int64_t lenSq = fdx * fdx + fdy * fdy;
                 const double len = std::sqrt(double(fdy * fdy + fdx * fdx));
-                const double v = Div(ex * double(fdy) - ey * double(fdx), len);
-                double mapped[4] = {};
                 const ControlLine* sides[2] = {&in.sourceLines[j], &in.targetLines[j]};
+                double sideLen[2] = {};
                 for (int side = 0; side < 2; ++side) {
                     const ControlLine& l = *sides[side];
                     const std::int64_t dx = std::int64_t(l.x2) - l.x1;
                     const std::int64_t dy = std::int64_t(l.y2) - l.y1;
-                    const double sideLen = std::sqrt(double(dy * dy + dx * dx));
-                    const double acrossX = Div(double(dy) * v, sideLen);
-                    const double acrossY = Div(double(dx) * v, sideLen);
-                    mapped[2 * side] = u * double(dx) + l.x1 + acrossX;
-                    mapped[2 * side + 1] = u * double(dy) + l.y1 - acrossY;
+                    sideLen[side] = std::sqrt(double(dy * dy + dx * dx));
+                }
+                if (lenSq == 0 || sideLen[0] == 0 || sideLen[1] == 0) {
+                    // A zero-length line has no direction: 0 / 0.
+                    throw MorphError(kInvalidOperation);
+                }
+                // u, v and the read positions less the point are affine in (ex, ey): the
+                // positions X' = u sdx + sx + v sdy / slen and Y' = u sdy + sy - v sdx / slen
+                // less (ex + Px, ey + Py), gathered by ex and ey.
+                const double uEx = double(fdx) / double(lenSq);
+                const double uEy = double(fdy) / double(lenSq);
+                const double vEx = double(fdy) / len;
+                const double vEy = -double(fdx) / len;
+                const double u = ex * uEx + ey * uEy;
+                const double v = ex * vEx + ey * vEy;
+                double offsets[4] = {};
+                for (int side = 0; side < 2; ++side) {
+                    const ControlLine& l = *sides[side];
+                    const double dx = double(std::int64_t(l.x2) - l.x1);
+                    const double dy = double(std::int64_t(l.y2) - l.y1);
+                    const double acrossX = dy / sideLen[side];
+                    const double acrossY = dx / sideLen[side];
+                    const double baseX = double(l.x1) - double(f.x1);
+                    const double baseY = double(l.y1) - double(f.y1);
+                    const double perExX = uEx * dx + vEx * acrossX - 1.0;
+                    const double perEyX = uEy * dx + vEy * acrossX;
+                    const double perExY = uEx * dy - vEx * acrossY;
+                    const double perEyY = uEy * dy - vEy * acrossY - 1.0;
+                    offsets[2 * side] = baseX + ex * perExX + ey * perEyX;
+                    offsets[2 * side + 1] = baseY + ex * perExY + ey * perEyY;
                 }
                 double dist = std::fabs(v);
                 if (o.distance == WarpDistance::Segment && u < 0) {
@@ -94,13 +119,12 @@ void ContinuousColours(const WarpInputs& in, const WarpConstants& k, int x, int 
                     const double qy = py - double(f.y2);
                     dist = std::sqrt(qx * qx + qy * qy);
                 }
-                const double w =
-                    Pow(Div(Pow(std::sqrt(double(fdx * fdx + fdy * fdy)), k.p), dist + k.a), k.b);
+                const double w = Pow(Div(Pow(len, k.p), dist + k.a), k.b);
                 sw = Sum(sw, w);
-                ssx = Sum(ssx, Product(w, mapped[0] - px));
-                ssy = Sum(ssy, Product(w, mapped[1] - py));
-                stx = Sum(stx, Product(w, mapped[2] - px));
-                sty = Sum(sty, Product(w, mapped[3] - py));
+                ssx = Sum(ssx, Product(w, offsets[0]));
+                ssy = Sum(ssy, Product(w, offsets[1]));
+                stx = Sum(stx, Product(w, offsets[2]));
+                sty = Sum(sty, Product(w, offsets[3]));
             }
             const double positions[4] = {Sum(px, Div(ssx, sw)), Sum(py, Div(ssy, sw)),
                                          Sum(px, Div(stx, sw)), Sum(py, Div(sty, sw))};

@@ -1,5 +1,6 @@
 #include "engine/FrameBuild.h"
 #include "engine/Warp.h"
+#include "engine/WarpKernel.h"
 #include "platform/MorphError.h"
 
 #include <gtest/gtest.h>
@@ -52,27 +53,39 @@ std::vector<WarpOptions> EveryCombination() {
 }
 
 // Random frames under every option combination, faults included (lines of zero length, pixels
-// on a line with A = 0, fractional B with a negative A, blend parameters outside [0, 1]): the
-// fast warp with 1, 2 and 3 threads gives the reference warp's pictures, progress columns and
-// error, bit for bit.
+// on a line with A = 0, fractional B with a negative A, powers that overflow, blend parameters
+// outside [0, 1]), now and then with lines anywhere up to the coordinate limit and pictures
+// taller than one call of the vector kernel: the fast warp with 1, 2 and 3 threads at the
+// widest vector level and with one thread below the continuous kernel's level gives the
+// reference warp's pictures, progress columns and error, bit for bit. The cases must reach
+// both the kernel and, for some of its lanes, the scalar path it sends them back to.
 TEST(WarpOptions, EveryCombinationMatchesTheReferenceWarpBitForBit) {
     std::mt19937 rng(170317);
     const double as[] = {2, 1, 0, 0.5, -1.5, 10};
-    const double bs[] = {1, 2, 0.5, 1.5, 0};
+    const double bs[] = {1, 2, 0.5, 1.5, 0, -1, -2, 40};
     const double ps[] = {0, 0.5, 1, 2};
     const double odd[] = {-3, 2.5, 1e300, std::nan("")};
     const std::vector<WarpOptions> combinations = EveryCombination();
+    const int top = int(warp::SupportedKernelLevel());
+    // (level, threads) of the fast runs.
+    std::vector<std::pair<int, int>> runsOf = {{top, 1}, {top, 2}, {top, 3}};
+    if (top >= int(warp::KernelLevel::Avx2)) {
+        runsOf.push_back({int(warp::KernelLevel::Sse2), 1});
+    }
     int faults = 0;
     int runs = 0;
-    for (int round = 0; round < 12 && !HasFailure(); ++round) {
+    std::int64_t kernelPixels = 0;
+    std::int64_t sentBack = 0;
+    for (int round = 0; round < 16 && !HasFailure(); ++round) {
         for (const WarpOptions& options : combinations) {
             const int w = 1 + int(rng() % 22);
-            const int h = 1 + int(rng() % 22);
+            const int h = rng() % 4 == 0 ? 60 + int(rng() % 80) : 1 + int(rng() % 22);
             const int n = 1 + int(rng() % 4);
             LineSet s{}, t{}, f{};
             for (int i = 0; i < n; ++i) {
                 for (LineSet* set : {&s, &t, &f}) {
-                    std::uniform_int_distribution<int> px(-3, w + 3), py(-3, h + 3);
+                    const int far = rng() % 10 == 0 ? kMaxLineCoordinate : 3;
+                    std::uniform_int_distribution<int> px(-far, w + far), py(-far, h + far);
                     ControlLine& l = (*set)[i];
                     l = {px(rng), py(rng), px(rng), py(rng)};
                     if (rng() % 16 != 0 && l.x1 == l.x2 && l.y1 == l.y2) {
@@ -80,7 +93,7 @@ TEST(WarpOptions, EveryCombinationMatchesTheReferenceWarpBitForBit) {
                     }
                 }
             }
-            const WarpConstants k{as[rng() % 6], bs[rng() % 5], ps[rng() % 4]};
+            const WarpConstants k{as[rng() % 6], bs[rng() % 8], ps[rng() % 4]};
             const double param = rng() % 16 == 0 ? odd[rng() % 4] : double(rng() % 1000) / 999;
             const int step = 1 + int(rng() % unsigned(w));
             const Bitmap src = RandomPicture(w, h, rng);
@@ -104,7 +117,13 @@ TEST(WarpOptions, EveryCombinationMatchesTheReferenceWarpBitForBit) {
                 ErrorOf([&] { WarpFrame(expected.outputs(), in, k, reference); });
             faults += !expectedError.empty();
             ++runs;
-            for (int threads = 1; threads <= 3; ++threads) {
+            const std::int64_t back = warp::RunKernelAlone(in, k, warp::KernelFormula::Affine);
+            if (back >= 0 && !options.isDefault()) {
+                kernelPixels += std::int64_t(w) * h - back;
+                sentBack += back;
+            }
+            for (const auto& [level, threads] : runsOf) {
+                warp::LimitKernelLevel(warp::KernelLevel(level));
                 Frame actual(w, h);
                 std::vector<int> columns;
                 WarpControl control;
@@ -116,17 +135,23 @@ TEST(WarpOptions, EveryCombinationMatchesTheReferenceWarpBitForBit) {
                 };
                 const std::string error =
                     ErrorOf([&] { WarpFrame(actual.outputs(), in, k, control, threads); });
-                const std::string at = where + " threads " + std::to_string(threads);
+                const std::string at = where + " level " + std::to_string(level) + " threads " +
+                                       std::to_string(threads);
                 EXPECT_EQ(error, expectedError) << at;
                 EXPECT_EQ(actual.blend, expected.blend) << at;
                 EXPECT_EQ(actual.warpedSource, expected.warpedSource) << at;
                 EXPECT_EQ(actual.warpedTarget, expected.warpedTarget) << at;
                 EXPECT_EQ(columns, expectedColumns) << at;
             }
+            warp::LimitKernelLevel(warp::KernelLevel::Avx512);
         }
     }
     EXPECT_GT(faults, runs / 20) << "the random cases should also exercise faults";
     EXPECT_LT(faults, runs * 4 / 5) << "and mostly complete";
+    if (top >= int(warp::KernelLevel::Avx2)) {
+        EXPECT_GT(kernelPixels, 100 * sentBack) << "the kernel should map most pixels";
+        EXPECT_GT(sentBack, 0) << "and send some back";
+    }
 }
 
 // The continuous path on cases worked by hand, for both methods: with frame, Source and Target
