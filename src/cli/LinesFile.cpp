@@ -343,6 +343,14 @@ std::string FormatMorph(const MorphSetup& setup) {
                 throw MorphError(std::string("Cannot write the ") + key + " '" + *value +
                                  "' into a morph file: it holds a line break");
             }
+            // Reading takes the blanks around a value away: a picture's path would come back as
+            // another file's (a number is the same number without them).
+            const bool path =
+                std::string_view(key) == "source" || std::string_view(key) == "target";
+            if (path && !value->empty() && (IsBlank(value->front()) || IsBlank(value->back()))) {
+                throw MorphError(std::string("Cannot write the ") + key + " '" + *value +
+                                 "' into a morph file: it begins or ends with a blank");
+            }
             text += std::string(key) + " " + *value + "\n";
         }
     };

@@ -216,9 +216,19 @@ TEST(MorphFile, BadSettingsAreRefusedWithTheLineNumber) {
                 << e.message();
         }
     }
-    MorphSetup broken;
-    broken.sourcePath = "a\nS 1 1 1 1";
-    EXPECT_THROW(FormatMorph(broken), MorphError);
+    // Paths that would not read back as they are written.
+    for (const std::string path : {"a\nS 1 1 1 1", " lead.png", "trail.png ", "tab.png\t"}) {
+        MorphSetup broken;
+        broken.targetPath = path;
+        try {
+            FormatMorph(broken);
+            ADD_FAILURE() << "written: " << path;
+        } catch (const MorphError& e) {
+            EXPECT_EQ(
+                e.message().rfind("Cannot write the target '" + path + "' into a morph file: ", 0),
+                0u);
+        }
+    }
 }
 
 TEST(MorphFile, PicturePathsAreRelativeToTheFilesFolder) {
