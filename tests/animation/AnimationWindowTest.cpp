@@ -14,13 +14,13 @@
 #include "support/ScriptedDialogs.h"
 #include "support/TempDir.h"
 #include "support/WindowTestMain.h"
+#include "support/WindowTesting.h"
 #include "views/PropertiesWindow.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -30,7 +30,6 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <cmath>
 #include <functional>
@@ -152,15 +151,7 @@ class AnimationWindowTest : public QObject {
     }
 
     QString Bmp(const QString& name, const Bitmap& picture, const char* format = "BMP") {
-        QImage image(picture.width(), picture.height(), QImage::Format_RGB32);
-        for (int y = 0; y < picture.height(); ++y) {
-            for (int x = 0; x < picture.width(); ++x) {
-                const Colour c = picture.pixel(x, y);
-                image.setPixel(x, y, qRgb(RedOf(c), GreenOf(c), BlueOf(c)));
-            }
-        }
-        image.save(Path(name), format);
-        return Path(name);
+        return test::SavePicture(Path(name), picture, format);
     }
 
     void SelectFrame(int i) {

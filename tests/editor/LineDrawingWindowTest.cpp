@@ -9,12 +9,12 @@
 #include "platform/gui/Application.h"
 #include "support/ScriptedDialogs.h"
 #include "support/WindowTestMain.h"
+#include "support/WindowTesting.h"
 #include "views/PropertiesWindow.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QFrame>
-#include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -96,15 +96,7 @@ class LineDrawingWindowTest : public QObject {
 
     // A BMP whose pixel (x, y) has red 2x, green 3y and the given blue.
     QString Picture(const QString& name, int w, int h, int blue) {
-        QImage image(w, h, QImage::Format_RGB32);
-        for (int y = 0; y < h; ++y) {
-            for (int x = 0; x < w; ++x) {
-                image.setPixel(x, y, qRgb((2 * x) % 256, (3 * y) % 256, blue));
-            }
-        }
-        const QString path = folder_.filePath(name);
-        image.save(path, "BMP");
-        return path;
+        return test::SaveGradientBmp(folder_.filePath(name), w, h, 2, 3, blue);
     }
 
     void LoadBoth(QSize source, QSize target) {

@@ -8,13 +8,13 @@
 #include "support/Faults.h"
 #include "support/ScriptedDialogs.h"
 #include "support/WindowTestMain.h"
+#include "support/WindowTesting.h"
 #include "views/PropertiesWindow.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFrame>
-#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -47,15 +47,7 @@ class MainWindowTest : public QObject {
 
     // A BMP of the given size whose pixel (x, y) has red x and green y.
     QString Picture(const QString& name, int w, int h, int blue = 0) {
-        QImage image(w, h, QImage::Format_RGB32);
-        for (int y = 0; y < h; ++y) {
-            for (int x = 0; x < w; ++x) {
-                image.setPixel(x, y, qRgb(x % 256, y % 256, blue));
-            }
-        }
-        const QString path = folder_.filePath(name);
-        image.save(path, "BMP");
-        return path;
+        return test::SaveGradientBmp(folder_.filePath(name), w, h, 1, 1, blue);
     }
 
     void Load(Side side, const QString& path) {

@@ -10,6 +10,7 @@
 #include "platform/QtImageIO.h"
 #include "support/ScriptedDialogs.h"
 #include "support/WindowTestMain.h"
+#include "support/WindowTesting.h"
 #include "views/ProgressWindow.h"
 #include "views/PropertiesWindow.h"
 
@@ -17,7 +18,6 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
-#include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -26,7 +26,6 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QUrl>
 
 #include <functional>
@@ -134,15 +133,7 @@ class MorphFilesWindowTest : public QObject {
     QTemporaryDir folder_;
 
     QString Picture(const QString& name, int blue, int w = 60, int h = 50) {
-        QImage image(w, h, QImage::Format_RGB32);
-        for (int y = 0; y < h; ++y) {
-            for (int x = 0; x < w; ++x) {
-                image.setPixel(x, y, qRgb((4 * x) % 256, (5 * y) % 256, blue));
-            }
-        }
-        const QString path = folder_.filePath(name);
-        image.save(path, "BMP");
-        return path;
+        return test::SaveGradientBmp(folder_.filePath(name), w, h, 4, 5, blue);
     }
 
     QString Write(const QString& name, const QByteArray& bytes) {
@@ -424,25 +415,22 @@ class MorphFilesWindowTest : public QObject {
         Form1->Bui1->trigger();
         const QString morph = Write("during.morph", "S 1 1 2 2\nT 1 1 2 2\n");
         bool checked = false;
-        QTimer timer;
-        QObject::connect(&timer, &QTimer::timeout, [&] {
-            if (checked || !Form1->WarpedBuildRunning) {
-                return;
-            }
-            checked = true;
-            for (QAction* item : {Form1->OpenMorph1, Form1->SaveMorph1, Form1->SaveMorphAs1,
-                                  Form1->Undo1, Form1->Redo1}) {
-                QVERIFY(!item->isEnabled());
-            }
-            Form1->Undo1Click();
-            Form1->OpenMorphFile(morph);
-            Form1->SaveMorphAs1Click();
-            QVERIFY(!DropFile(morph, QPoint(30, 300)));
-        });
         const int lines = Form1->SourceLineCount;
-        timer.start(0);
-        Form1->WarpedImages1->trigger();
-        timer.stop();
+        test::During([] { Form1->WarpedImages1->trigger(); },
+                     [&] {
+                         if (checked || !Form1->WarpedBuildRunning) {
+                             return;
+                         }
+                         checked = true;
+                         for (QAction* item : {Form1->OpenMorph1, Form1->SaveMorph1,
+                                               Form1->SaveMorphAs1, Form1->Undo1, Form1->Redo1}) {
+                             QVERIFY(!item->isEnabled());
+                         }
+                         Form1->Undo1Click();
+                         Form1->OpenMorphFile(morph);
+                         Form1->SaveMorphAs1Click();
+                         QVERIFY(!DropFile(morph, QPoint(30, 300)));
+                     });
         QVERIFY(checked);
         QCOMPARE(Form1->SourceLineCount, lines);
         QCOMPARE(dialogs->unexpected, 0);

@@ -7,6 +7,7 @@
 #include "engine/FrameBuild.h"
 #include "support/ScriptedDialogs.h"
 #include "support/WindowTestMain.h"
+#include "support/WindowTesting.h"
 #include "views/InterpolatedLinesWindow.h"
 #include "views/ProgressWindow.h"
 #include "views/PropertiesWindow.h"
@@ -19,7 +20,6 @@
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <algorithm>
 #include <functional>
@@ -62,19 +62,12 @@ void Choose(WarpDistance distance, WarpSampling sampling, int supersample) {
     dialog->SpinEdit1->setValue(supersample);
 }
 
+using test::During;
+
 QString Info() {
     dialogs->boxes.clear();
     Form1->Properties1->trigger();
     return dialogs->boxes.size() == 1 ? dialogs->boxes[0].text : QString("(no box)");
-}
-
-// Runs `step` whenever the warped build lets the event loop run.
-void During(const std::function<void()>& build, const std::function<void()>& step) {
-    QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, step);
-    timer.start(0);
-    build();
-    timer.stop();
 }
 
 } // namespace

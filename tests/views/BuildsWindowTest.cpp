@@ -11,6 +11,7 @@
 #include "support/Faults.h"
 #include "support/ScriptedDialogs.h"
 #include "support/WindowTestMain.h"
+#include "support/WindowTesting.h"
 #include "views/FrameWindow.h"
 #include "views/InterpolatedLinesWindow.h"
 #include "views/ProgressWindow.h"
@@ -29,7 +30,6 @@
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <algorithm>
 #include <functional>
@@ -81,15 +81,7 @@ void Settings(const QString& frames, const QString& refresh = "20") {
     Form2->Edit7->setText(refresh);
 }
 
-// Runs `step` whenever the event loop gets a chance while `build` runs (the warped build
-// processes pending events at each of its progress points).
-void During(const std::function<void()>& build, const std::function<void()>& step) {
-    QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, step);
-    timer.start(0);
-    build();
-    timer.stop();
-}
+using test::During;
 
 template <class Widget> QStringList Items(const Widget* widget) {
     QStringList items;

@@ -7,6 +7,7 @@
 #include "engine/Interpolation.h"
 #include "support/ScriptedDialogs.h"
 #include "support/WindowTestMain.h"
+#include "support/WindowTesting.h"
 #include "views/InterpolatedLinesWindow.h"
 #include "views/ProgressWindow.h"
 #include "views/PropertiesWindow.h"
@@ -15,7 +16,6 @@
 #include <QMenu>
 #include <QSpinBox>
 #include <QTest>
-#include <QTimer>
 
 namespace morph {
 namespace {
@@ -120,19 +120,17 @@ class LineInfluenceWindowTest : public QObject {
         const Bitmap before = window->Image1->bitmap();
         bool sawBuild = false;
         bool waited = true;
-        QTimer timer;
-        QObject::connect(&timer, &QTimer::timeout, [&] {
-            if (Form4->isVisible()) {
-                sawBuild = true;
-                waited = waited && !Form1->LineInfluence1->isEnabled() && !window->isEnabled();
-                Form1->LineInfluence1Click(); // reached all the same, neither computes
-                window->SpinEdit1Change(1);
-                waited = waited && window->Image1->bitmap() == before;
-            }
-        });
-        timer.start(0);
-        Form1->WarpedImages1->trigger();
-        timer.stop();
+        test::During([] { Form1->WarpedImages1->trigger(); },
+                     [&] {
+                         if (Form4->isVisible()) {
+                             sawBuild = true;
+                             waited = waited && !Form1->LineInfluence1->isEnabled() &&
+                                      !window->isEnabled();
+                             Form1->LineInfluence1Click(); // reached all the same, neither computes
+                             window->SpinEdit1Change(1);
+                             waited = waited && window->Image1->bitmap() == before;
+                         }
+                     });
         QVERIFY(sawBuild && waited);
         QVERIFY(Form1->LineInfluence1->isEnabled() && window->isEnabled());
         QVERIFY(ShowsFrame(3, {}, {}));

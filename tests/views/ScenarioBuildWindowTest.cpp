@@ -9,11 +9,11 @@
 #include "platform/gui/Application.h"
 #include "support/ScriptedDialogs.h"
 #include "support/WindowTestMain.h"
+#include "support/WindowTesting.h"
 #include "views/ProgressWindow.h"
 #include "views/PropertiesWindow.h"
 
 #include <QElapsedTimer>
-#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -28,18 +28,6 @@ namespace morph {
 namespace {
 
 test::ScriptedDialogs* dialogs = nullptr;
-
-QString SaveBmp(const QString& path, const Bitmap& picture) {
-    QImage image(picture.width(), picture.height(), QImage::Format_RGB32);
-    for (int y = 0; y < picture.height(); ++y) {
-        for (int x = 0; x < picture.width(); ++x) {
-            const Colour c = picture.pixel(x, y);
-            image.setPixel(x, y, qRgb(RedOf(c), GreenOf(c), BlueOf(c)));
-        }
-    }
-    image.save(path, "BMP");
-    return path;
-}
 
 // Counts the paints of one widget.
 class PaintCounter : public QObject {
@@ -66,9 +54,11 @@ class ScenarioBuildWindowTest : public QObject {
     // builds the interpolated lines with the scenario's settings.
     void PrepareScenario() {
         const bench::Scenario& scenario = bench::TheScenario();
-        dialogs->files.push_back(SaveBmp(folder_.filePath("source.bmp"), scenario.source));
+        dialogs->files.push_back(
+            test::SavePicture(folder_.filePath("source.bmp"), scenario.source));
         Form1->Load1->trigger();
-        dialogs->files.push_back(SaveBmp(folder_.filePath("target.bmp"), scenario.target));
+        dialogs->files.push_back(
+            test::SavePicture(folder_.filePath("target.bmp"), scenario.target));
         Form1->Targe1->trigger();
         Form1->SourceLines = scenario.sourceLines;
         Form1->SourceLineCount = bench::kLines;
@@ -96,8 +86,14 @@ class ScenarioBuildWindowTest : public QObject {
         int turns = 0;
         qint64 longestGap = 0;
         QElapsedTimer clock;
-        QTimer timer;
-        QObject::connect(&timer, &QTimer::timeout, [&] {
+        QElapsedTimer whole;
+        qint64 total = 0;
+        const auto build = [&] {
+            whole.start();
+            Form1->WarpedImages1->trigger();
+            total = whole.elapsed();
+        };
+        test::During(build, [&] {
             if (counter.watched == nullptr && !Form1->MorphFrames.empty()) {
                 counter.watched = Form1->MorphFrames[1];
             }
@@ -106,12 +102,6 @@ class ScenarioBuildWindowTest : public QObject {
             }
             clock.restart();
         });
-        timer.start(0);
-        QElapsedTimer whole;
-        whole.start();
-        Form1->WarpedImages1->trigger();
-        const qint64 total = whole.elapsed();
-        timer.stop();
         qApp->removeEventFilter(&counter);
         QVERIFY(dialogs->boxes.empty());
         qInfo("scenario build: %lld ms, %d event-loop turns, longest gap %.1f ms, %d paints of "
